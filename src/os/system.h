@@ -32,7 +32,8 @@ struct RegValue {
 struct FolderEntry {
     std::string name;                    // without the folder
     bool isFolder = false;
-    bool isLink = false;                 // symbolic link, junction or any other reparse point
+    bool isLink = false;                 // symbolic link, junction or any other reparse point;
+                                         // isFolder then tells a folder link from a file link
     std::uint64_t size = 0;              // bytes; 0 for folders and links
     LocalTime created;                   // creation (birth) time, local
     LocalTime modified;                  // last-modification time, local

@@ -1,0 +1,34 @@
+#include "housekeeping/alert_tickets.h"
+
+#include "common/error_line.h"
+#include "platform/activity_log.h"
+#include "platform/status_report.h"
+
+namespace quillet {
+
+void PriSubCheckAlertTktPending(Context& ctx, const std::string& folderPath) {
+    try {
+        if (!ctx.os.folderExists(folderPath)) {
+            PblSubWriteLog(ctx, "INF : Alert Ticket folder not found");
+            return;
+        }
+        std::uint64_t count = 0;
+        auto listing = ctx.os.listFolder(folderPath);
+        os::FolderEntry entry;
+        // Links are not followed and not counted as tickets.
+        while (listing->next(entry))
+            if (!entry.isFolder && !entry.isLink) ++count;
+        const std::string n = std::to_string(count);
+        PblSubWriteLog(ctx, "INF : Number of files pending in alert ticket folder are - " + n);
+        if (count > 100) {
+            ctx.run.statusDescription = "Files in alert ticket folder - " + n;
+            PriSubGeneratePID(ctx, "Success", ctx.run.statusDescription,
+                              "Agent_AlertTktPending_MNStatus");
+        }
+    } catch (...) {
+        PblSubWriteLog(ctx, errWhile("files in alert ticket", " : ", describeCurrentException(),
+                                     "PriSubCheckAlertTktPending"));
+    }
+}
+
+}  // namespace quillet

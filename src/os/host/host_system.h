@@ -1,0 +1,76 @@
+#pragma once
+// The Linux substitutes of the Windows services, over one machine folder:
+// registry.reg, services, drives/<letter>/..., bin/.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "os/host/ini_engine.h"
+#include "os/host/reg_file.h"
+#include "os/system.h"
+
+namespace quillet::os::host {
+
+class HostSystem : public System {
+public:
+    HostSystem(std::string machineFolder, std::string commandText);
+
+    std::string commandText() override;
+    LocalTime now() override;
+    void sleep(std::uint32_t ms) override;
+    std::string timeSeparator() override;
+
+    std::optional<RegValue> regQueryValue(const std::string& keyPath,
+                                          const std::string& valueName) override;
+    std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) override;
+
+    bool fileExists(const std::string& path) override;
+    std::optional<std::string> storedFileName(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    std::uint64_t fileSize(const std::string& path) override;
+    void appendToFile(const std::string& path, const std::string& bytes) override;
+    void deleteFile(const std::string& path) override;
+    bool deleteFilePlain(const std::string& path) override;
+    void removeFolder(const std::string& path) override;
+    bool makeSureDirectoryPathExists(const std::string& path) override;
+    std::unique_ptr<FolderListing> listFolder(const std::string& folderPath) override;
+
+    std::string iniGetString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, std::size_t bufferSize,
+                             const std::string& file) override;
+    bool iniWriteString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) override;
+    std::string iniGetSectionNames(std::size_t bufferSize, const std::string& file) override;
+
+    std::optional<std::vector<std::string>> activeServiceNames() override;
+
+    std::unique_ptr<Process> startCommandLine(const std::string& commandLine,
+                                              int windowStyle) override;
+    std::unique_ptr<Process> shellOpen(const std::string& programPath,
+                                       const std::string& parameters) override;
+    std::string systemErrorText(std::uint32_t code) override;
+
+    // The host path of a Windows path on this machine.
+    std::string hostPath(const std::string& windowsPath) const;
+    const std::string& machine() const { return machine_; }
+
+private:
+    const RegistryFile& registry();
+    std::string findProgram(const std::string& name) const;
+
+    std::string machine_;
+    std::string commandText_;
+    IniEngine ini_;
+    std::unique_ptr<RegistryFile> registry_;
+    struct FileStamp {
+        bool exists = false;
+        std::uint64_t size = 0, inode = 0;
+        std::int64_t mtimeNs = 0;
+        bool operator==(const FileStamp& o) const {
+            return exists == o.exists && size == o.size && inode == o.inode && mtimeNs == o.mtimeNs;
+        }
+    } registryStamp_;
+    std::uint32_t lastError_ = 0;
+};
+
+}  // namespace quillet::os::host

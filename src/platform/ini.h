@@ -1,0 +1,29 @@
+#pragma once
+// The agent's INI files, through the platform's private-profile functions.
+#include <string>
+
+#include "run/context.h"
+
+namespace quillet {
+
+// The one place where INI writes reach the platform. CR and LF are removed
+// from every name and value so that no text can add keys or sections.
+bool writeProfileString(os::System& os, const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file);
+
+// The value trimmed of spaces ("" when missing); never fails, never logs.
+std::string ReadIniString(Context& ctx, const std::string& section, const std::string& key,
+                          const std::string& file);
+// Writes one value; a failure is dropped silently.
+void WriteIniString(Context& ctx, const std::string& file, const std::string& section,
+                    const std::string& key, const std::string& value);
+// The value untrimmed, at most 254 characters; failures are logged.
+std::string GetKeyValue(Context& ctx, const std::string& section, const std::string& key,
+                        const std::string& file);
+void SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
+                 const std::string& value, const std::string& file);
+// Writes the value only when the key is missing, empty or all spaces.
+void SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
+                          const std::string& value, const std::string& file);
+
+}  // namespace quillet

@@ -1,0 +1,26 @@
+#pragma once
+// Reads of the agent's registry key. The utility never writes the registry.
+#include <cstdint>
+#include <string>
+
+#include "run/context.h"
+
+namespace quillet {
+
+inline constexpr std::uint32_t HKEY_LOCAL_MACHINE_HIVE = 0x80000002u;
+inline constexpr const char* kAgentKey = "Software\\KORBOD\\";
+
+// The value as text; "0" when it is missing, empty or blank; "" when the read
+// was abandoned (a string with no terminating zero in its data).
+std::string GetRegistryValue(Context& ctx, std::uint32_t hive, const std::string& keyPath,
+                             const std::string& valueName);
+// The typed conversion underneath; throws Failure when the data holds no zero.
+std::string QueryRegistryValue(Context& ctx, const std::string& keyPath,
+                               const std::string& valueName);
+// Direct subkey names joined by ","; "" when there are none or the key does not open.
+std::string EnumRegistryKeys(Context& ctx, std::uint32_t hive, const std::string& keyPath);
+
+// InstallationPath of the agent key with a final "\" (read afresh each call).
+std::string agentInstallPath(Context& ctx);
+
+}  // namespace quillet

@@ -1,0 +1,103 @@
+#pragma once
+// A machine for unit tests: the host substitutes over a temporary machine
+// folder, with a fake clock, an in-memory registry and service table, and
+// failures injected per operation and path.
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/clock_text.h"
+#include "os/host/host_system.h"
+#include "run/context.h"
+
+namespace quillet::testing {
+
+class TempMachine {
+public:
+    TempMachine();
+    ~TempMachine();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+class FakeSystem : public os::host::HostSystem {
+public:
+    explicit FakeSystem(const std::string& machine, std::string commandText = "");
+
+    // --- clock: starts at 2026-12-05 04:13:01 and moves only when told to or by sleep()
+    os::LocalTime clock{2026, 12, 5, 4, 13, 1};
+    std::vector<std::uint32_t> sleeps;
+    os::LocalTime now() override { return clock; }
+    void sleep(std::uint32_t ms) override;
+    void advanceSeconds(long seconds);
+
+    std::string command;
+    std::string commandText() override { return command; }
+
+    // --- registry in memory (key paths without the trailing "\", any case)
+    void setValue(const std::string& key, const std::string& name, std::uint32_t type,
+                  std::vector<unsigned char> data);
+    void setString(const std::string& key, const std::string& name, const std::string& text);
+    void addKey(const std::string& key);
+    std::optional<os::RegValue> regQueryValue(const std::string& keyPath,
+                                              const std::string& valueName) override;
+    std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) override;
+
+    // --- services in memory; nullopt = connection refused
+    std::optional<std::vector<std::string>> services;
+    std::optional<std::vector<std::string>> activeServiceNames() override { return services; }
+
+    // --- injected failures: an operation name ("appendToFile", "deleteFile",
+    // "listFolder", "fileSize", "removeFolder", "iniWriteString", ...) and a
+    // Windows path suffix. The failure is thrown when the call's path ends so.
+    void failOn(const std::string& operation, const std::string& pathSuffix,
+                long number = 5, const std::string& description = "Access is denied.");
+    void appendToFile(const std::string& path, const std::string& bytes) override;
+    void deleteFile(const std::string& path) override;
+    std::unique_ptr<os::FolderListing> listFolder(const std::string& folderPath) override;
+    std::uint64_t fileSize(const std::string& path) override;
+    void removeFolder(const std::string& path) override;
+    bool iniWriteString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) override;
+
+    // Every call of an operation, in order (operation + " " + path).
+    std::vector<std::string> calls;
+
+private:
+    void maybeFail(const std::string& operation, const std::string& path);
+    struct Injected {
+        std::string operation, suffix;
+        long number;
+        std::string description;
+    };
+    std::vector<Injected> failures_;
+    std::map<std::string, os::RegValue> values_;
+    std::set<std::string> keys_;
+};
+
+// A run over a fake machine whose agent is installed in C:\Agents\KORBOD\.
+struct FakeRun {
+    TempMachine machine;
+    FakeSystem os{machine.path()};
+    RunState run;
+    Context ctx{os, run};
+    std::string install = "C:\\Agents\\KORBOD\\";
+
+    FakeRun();
+    // The host path of a file under the install folder.
+    std::string hostFile(const std::string& relative) const;
+    void writeFile(const std::string& relative, const std::string& bytes) const;
+    bool exists(const std::string& relative) const;
+    std::string read(const std::string& relative) const;
+    // The log's messages without their timestamps and line ends.
+    std::vector<std::string> logMessages() const;
+    // The names of the report files in PMStatus\.
+    std::vector<std::string> reportFiles() const;
+};
+
+}  // namespace quillet::testing
