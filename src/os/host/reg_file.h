@@ -2,6 +2,7 @@
 // The host's registry: HKEY_LOCAL_MACHINE as a registry export file
 // (`regedit` / `reg export` format, REGEDIT4 or version 5.00; ANSI, UTF-8 or
 // UTF-16LE with BOM). Read only.
+#include <cstddef>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -30,8 +31,21 @@ public:
     std::optional<std::vector<std::string>> subkeys(const std::string& keyPath) const;
 
 private:
-    struct Key;
-    // ... implementation's choice
+    class Parser;
+
+    struct Key {
+        std::string name;                             // spelled as when first created
+        std::map<std::string, std::size_t> children;  // folded name -> index in keys_
+        std::map<std::string, RegValue> values;       // folded name -> value
+    };
+
+    // keys_[0] is HKEY_LOCAL_MACHINE itself. A deleted key is only unlinked
+    // from its parent, so indexes stay valid while the file is parsed.
+    std::vector<Key> keys_ = std::vector<Key>(1);
+
+    static RegistryFile parseText(const std::string& fileBytes, const std::string& source,
+                                  std::ostream& warnings);
+    std::optional<std::size_t> find(const std::string& keyPath) const;
 };
 
 }  // namespace quillet::os::host
