@@ -1,0 +1,27 @@
+#include "os/win32/error_text.h"
+
+#include <windows.h>
+
+namespace quillet::os::win32 {
+
+std::string messageText(std::uint32_t code) {
+    char buffer[256] = {};
+    const DWORD count =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
+    if (count == 0) return {};
+    std::string text(buffer, count < sizeof buffer ? count : sizeof buffer - 1);
+    // System messages end with CR LF; a few (those ending in %0) end with
+    // nothing, and those must keep their last characters.
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    return text;
+}
+
+Failure failureOf(std::uint32_t code) {
+    return Failure(static_cast<long>(code), messageText(code));
+}
+
+Failure lastFailure() { return failureOf(GetLastError()); }
+
+}  // namespace quillet::os::win32

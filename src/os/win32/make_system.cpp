@@ -1,0 +1,53 @@
+#include "os/make_system.h"
+
+#include <windows.h>
+
+#include "os/win32/win32_system.h"
+
+namespace quillet::os {
+
+std::unique_ptr<System> makeSystem(std::string commandText) {
+    return std::make_unique<win32::Win32System>(std::move(commandText));
+}
+
+namespace {
+
+// False only when nothing at all could be written, so that a handle that
+// turns out to be useless can be passed over without doubling the text.
+bool writeAll(HANDLE out, const std::string& text) {
+    DWORD mode = 0;
+    const bool console = GetConsoleMode(out, &mode) != FALSE;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const std::size_t rest = text.size() - done;
+        const DWORD chunk = rest > 0x8000u ? 0x8000u : static_cast<DWORD>(rest);
+        DWORD written = 0;
+        const BOOL ok = console ? WriteConsoleA(out, text.data() + done, chunk, &written, nullptr)
+                                : WriteFile(out, text.data() + done, chunk, &written, nullptr);
+        if (!ok || written == 0) break;
+        done += written;
+    }
+    return done > 0 || text.empty();
+}
+
+}  // namespace
+
+void printToConsole(const std::string& text) {
+    // A GUI program gets standard handles only when its starter handed some
+    // over (output redirected to a file or a pipe); those come first.
+    const HANDLE inherited = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (inherited != nullptr && inherited != INVALID_HANDLE_VALUE && writeAll(inherited, text)) {
+        return;
+    }
+    // Otherwise the console of the command prompt it was started from, if any.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    const HANDLE console = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+        writeAll(console, text);
+        CloseHandle(console);
+    }
+    FreeConsole();
+}
+
+}  // namespace quillet::os

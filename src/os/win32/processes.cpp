@@ -1,0 +1,81 @@
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+
+#include <vector>
+
+#include "os/win32/error_text.h"
+#include "os/win32/win32_system.h"
+
+namespace quillet::os::win32 {
+
+namespace {
+
+class Win32Process : public Process {
+public:
+    explicit Win32Process(HANDLE process) : process_(process) {}
+    ~Win32Process() override { CloseHandle(process_); }
+    Win32Process(const Win32Process&) = delete;
+    Win32Process& operator=(const Win32Process&) = delete;
+
+    std::uint32_t wait(std::uint32_t timeoutMs) override {
+        return WaitForSingleObject(process_, timeoutMs);
+    }
+
+    std::uint32_t exitCode() override {
+        DWORD code = 0;
+        // A code that cannot be read is not 259 (still active): a caller
+        // polling for the end must not poll for ever.
+        if (!GetExitCodeProcess(process_, &code)) return 0xFFFFFFFFu;
+        return code;
+    }
+
+    void terminate(std::uint32_t exitCode) override { TerminateProcess(process_, exitCode); }
+
+private:
+    HANDLE process_;
+};
+
+}  // namespace
+
+std::unique_ptr<Process> Win32System::startCommandLine(const std::string& commandLine,
+                                                       int windowStyle) {
+    // CreateProcessA may write into the command line it is given.
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(windowStyle);
+    PROCESS_INFORMATION info = {};
+    // No application name: the first word of the line is the program, looked
+    // up on the search path as a command prompt would. No handle is inherited.
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        throw lastFailure();
+    }
+    CloseHandle(info.hThread);
+    return std::make_unique<Win32Process>(info.hProcess);
+}
+
+std::unique_ptr<Process> Win32System::shellOpen(const std::string& programPath,
+                                                const std::string& parameters) {
+    SHELLEXECUTEINFOA request = {};
+    request.cbSize = sizeof request;
+    // No error dialog: nobody is there to close it, and the run would wait.
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    request.lpVerb = "Open";
+    request.lpFile = programPath.c_str();
+    request.lpParameters = parameters.c_str();
+    request.nShow = SW_HIDE;
+    if (!ShellExecuteExA(&request) || request.hProcess == nullptr) return nullptr;
+    return std::make_unique<Win32Process>(request.hProcess);
+}
+
+std::string Win32System::systemErrorText(std::uint32_t code) {
+    if (code == 0) code = GetLastError();
+    return messageText(code);
+}
+
+}  // namespace quillet::os::win32

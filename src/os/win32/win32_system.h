@@ -1,0 +1,61 @@
+#pragma once
+// os::System over the real Win32 API, ANSI functions throughout. The program
+// is one thread and holds no handle between calls: every method opens, uses
+// and closes what it needs.
+#include <string>
+
+#include "os/system.h"
+
+namespace quillet::os::win32 {
+
+class Win32System : public System {
+public:
+    explicit Win32System(std::string commandText) : commandText_(std::move(commandText)) {}
+
+    std::string commandText() override { return commandText_; }
+
+    // time.cpp
+    LocalTime now() override;
+    void sleep(std::uint32_t ms) override;
+    std::string timeSeparator() override;
+
+    // registry.cpp
+    std::optional<RegValue> regQueryValue(const std::string& keyPath,
+                                          const std::string& valueName) override;
+    std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) override;
+
+    // files.cpp
+    bool fileExists(const std::string& path) override;
+    std::optional<std::string> storedFileName(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    std::uint64_t fileSize(const std::string& path) override;
+    void appendToFile(const std::string& path, const std::string& bytes) override;
+    void deleteFile(const std::string& path) override;
+    bool deleteFilePlain(const std::string& path) override;
+    void removeFolder(const std::string& path) override;
+    bool makeSureDirectoryPathExists(const std::string& path) override;
+    std::unique_ptr<FolderListing> listFolder(const std::string& folderPath) override;
+
+    // profile.cpp
+    std::string iniGetString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, std::size_t bufferSize,
+                             const std::string& file) override;
+    bool iniWriteString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) override;
+    std::string iniGetSectionNames(std::size_t bufferSize, const std::string& file) override;
+
+    // services.cpp
+    std::optional<std::vector<std::string>> activeServiceNames() override;
+
+    // processes.cpp
+    std::unique_ptr<Process> startCommandLine(const std::string& commandLine,
+                                              int windowStyle) override;
+    std::unique_ptr<Process> shellOpen(const std::string& programPath,
+                                       const std::string& parameters) override;
+    std::string systemErrorText(std::uint32_t code) override;
+
+private:
+    std::string commandText_;
+};
+
+}  // namespace quillet::os::win32
