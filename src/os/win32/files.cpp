@@ -30,14 +30,7 @@ LocalTime localTimeOf(const FILETIME& fileTime) {
         !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
         throw lastFailure();
     }
-    LocalTime result;
-    result.year = local.wYear;
-    result.month = local.wMonth;
-    result.day = local.wDay;
-    result.hour = local.wHour;
-    result.minute = local.wMinute;
-    result.second = local.wSecond;
-    return result;
+    return fromSystemTime(local);
 }
 
 // Clears the read-only attribute so that a forced deletion can go ahead; the

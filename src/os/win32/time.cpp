@@ -4,9 +4,7 @@
 
 namespace quillet::os::win32 {
 
-LocalTime Win32System::now() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
+LocalTime fromSystemTime(const SYSTEMTIME& t) {
     LocalTime result;
     result.year = t.wYear;
     result.month = t.wMonth;
@@ -15,6 +13,12 @@ LocalTime Win32System::now() {
     result.minute = t.wMinute;
     result.second = t.wSecond;
     return result;
+}
+
+LocalTime Win32System::now() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return fromSystemTime(t);
 }
 
 void Win32System::sleep(std::uint32_t ms) { Sleep(ms); }

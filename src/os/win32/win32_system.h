@@ -8,6 +8,9 @@
 
 namespace quillet::os::win32 {
 
+// A SYSTEMTIME (already local) as the seam's LocalTime.
+LocalTime fromSystemTime(const struct _SYSTEMTIME& t);
+
 class Win32System : public System {
 public:
     explicit Win32System(std::string commandText) : commandText_(std::move(commandText)) {}
