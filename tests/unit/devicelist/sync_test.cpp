@@ -1,0 +1,430 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "devicelist/sync.h"
+#include "support/fake_system.h"
+
+namespace quillet {
+namespace {
+
+using testing::FakeRun;
+using Values = std::vector<std::pair<std::string, std::string>>;
+using Lines = std::vector<std::string>;
+
+const std::string kMachines = "Software\\KORBOD\\ManagedMachines\\";
+const std::string kOthers = "Software\\KORBOD\\ManagedpOSIX\\";
+const std::string kList = "Configuration\\DeviceList.ini";
+
+void addDevice(FakeRun& f, const std::string& parent, const std::string& name,
+               const Values& values) {
+    f.os.addKey(parent + name);
+    for (const auto& [key, value] : values) f.os.setString(parent + name, key, value);
+}
+
+void makeConfigurationFolder(const FakeRun& f) {
+    std::filesystem::create_directories(f.hostFile("Configuration"));
+}
+
+std::string crlfLines(const Lines& lines) {
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    return text;
+}
+
+// The lines of one section, from its header up to the next header.
+Lines sectionLines(const std::string& text, const std::string& name) {
+    Lines all;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        auto end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        all.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    Lines section;
+    bool inside = false;
+    for (const auto& line : all) {
+        if (!line.empty() && line[0] == '[') inside = line == "[" + name + "]";
+        if (inside) section.push_back(line);
+    }
+    return section;
+}
+
+bool hasLine(const Lines& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool hasKey(const Lines& lines, const std::string& key) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.rfind(key + "=", 0) == 0; });
+}
+
+const Values kFullMachine = {
+    {"RegID", "R-1"},         {"Type", "1"},
+    {"Category", "LAN"},      {"MonitoringStatus", "49"},
+    {"TypeOfMachine", "87H105H110"}, {"DaysToMonitor", "127"},
+    {"GenStTime", "48H57H58H48H48"}, {"GenStpTime", "49H56H58H48H48"},
+    {"PortTimeout", "30"},    {"PingPackets", "4"},
+    {"PingTimeout", "1000"},  {"PingCycleCount", "3"},
+    {"PerfCycleCount", "5"},  {"LOCAL", "89"},
+    {"ConnectionStatus", "1"}, {"PingStatus", "2"},
+    {"Interfacenos", "2"},    {"OS", "Windows"},
+    {"OSVer", "10.0"},
+};
+
+const Values kFullHost = {
+    {"RegID", "R9"},           {"Type", "5"},          {"Category", "LAN"},
+    {"MonitoringStatus", "49"}, {"DaysToMonitor", "7"}, {"GenStTime", "0900"},
+    {"GenStpTime", "1800"},    {"PingPackets", "4"},   {"PingTimeout", "1000"},
+    {"PingCycleCount", "3"},   {"PerfCycleCount", "5"}, {"LOCAL", "N"},
+    {"ConnectionStatus", "1"}, {"PingStatus", "1"},    {"OS", "ESXi"},
+    {"OSVer", "8.0"},          {"APIType", "HostAgent"}, {"Host", "esx1.lan"},
+    {"HostPath", "/dc/host"},  {"UUID", "u-1"},        {"VCenterIP", "10.0.0.9"},
+    {"MORIDPath", "m/1"},      {"MORTypePath", "t/1"}, {"Port", "443"},
+    // Machine values a host device neither reads nor writes.
+    {"PortTimeout", "30"},     {"TypeOfMachine", "87"}, {"Interfacenos", "2"},
+};
+
+TEST(DeviceListSync, FreshListHasOneSectionPerMachineWithNineteenKeysAndTwoEmptyLines) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    addDevice(f, kMachines, "pc1", kFullMachine);
+    addDevice(f, kMachines, "pc2", {});  // nothing set: "0" everywhere, decoded to nothing
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList),
+              crlfLines({"[pc1]", "Type=1", "Category=LAN", "Enable=1", "Platform=Win",
+                         "DaysToMonitor=127", "FromTime=09:00", "ToTime=18:00", "PortTimeout=30",
+                         "PingPackets=4", "PingTimeout=1000", "PingCycleCount=3",
+                         "PerfCycleCount=5", "LocalMachine=Y", "ConnectionStatus=1",
+                         "PingStatus=2", "Interfacenos=2", "OS=Windows", "OSVer=10.0",
+                         "RegID=R-1", "", "",
+                         "[pc2]", "Type=0", "Category=0", "Enable=", "Platform=",
+                         "DaysToMonitor=0", "FromTime=", "ToTime=", "PortTimeout=0",
+                         "PingPackets=0", "PingTimeout=0", "PingCycleCount=0",
+                         "PerfCycleCount=0", "LocalMachine=", "ConnectionStatus=0",
+                         "PingStatus=0", "Interfacenos=", "OS=0", "OSVer=0", "RegID=0", "",
+                         ""}));
+    // A successful synchronisation says nothing.
+    EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
+    EXPECT_TRUE(f.reportFiles().empty());
+    EXPECT_TRUE(f.run.overallStatusOK);
+}
+
+TEST(DeviceListSync, HostDeviceGetsTheHostLayoutUndecoded) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    addDevice(f, kOthers, "esx1", kFullHost);
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList),
+              crlfLines({"[esx1]", "Type=5", "Category=LAN", "Enable=49", "DaysToMonitor=7",
+                         "FromTime=0900", "ToTime=1800", "PingPackets=4", "PingTimeout=1000",
+                         "PingCycleCount=3", "PerfCycleCount=5", "LocalMachine=N",
+                         "ConnectionStatus=1", "PingStatus=1", "OS=ESXi", "OSVer=8.0",
+                         "APIType=HostAgent", "Host=esx1.lan", "HostPath=/dc/host", "UUID=u-1",
+                         "VCenterIP=", "MORIDPath=m/1", "MORTypePath=t/1", "Port=443", "RegID=R9",
+                         "", ""}));
+}
+
+TEST(DeviceListSync, OtherDeviceRulesDependOnTypeApiTypeAndRegId) {
+    struct Case {
+        const char* what;
+        Values overrides;
+        bool regIdWithoutTerminator;  // a read that is abandoned gives a blank RegID
+        Lines present;
+        Lines absentKeys;
+    };
+    const Case cases[] = {
+        {"HostAgent empties VCenterIP", {{"APIType", "HostAgent"}}, false,
+         {"VCenterIP=", "APIType=HostAgent"}, {}},
+        {"HostAgent is compared trimmed", {{"APIType", "  HostAgent "}}, false,
+         {"VCenterIP=", "APIType=  HostAgent "}, {}},
+        {"another API keeps VCenterIP", {{"APIType", "VIM"}}, false, {"VCenterIP=10.0.0.9"}, {}},
+        {"hostagent in lower case is another API", {{"APIType", "hostagent"}}, false,
+         {"VCenterIP=10.0.0.9"}, {}},
+        {"blank RegID is left out for a host", {}, true, {"Type=5", "Port=443"}, {"RegID"}},
+        {"RegID read as 0 is written for a host", {{"RegID", "   "}}, false, {"RegID=0"}, {}},
+        {"Type 5 with a blank is another device", {{"Type", "5 "}}, false,
+         {"Type=5 ", "Enable=1", "Platform=W", "PortTimeout=30", "Interfacenos=2"},
+         {"APIType", "VCenterIP", "Host"}},
+        {"Type 05 is another device", {{"Type", "05"}}, false, {"Enable=1", "RegID=R9"},
+         {"UUID", "Port"}},
+        {"blank RegID of another device is written empty", {{"Type", "2"}}, true,
+         {"RegID=", "Enable=1"}, {"APIType"}},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        makeConfigurationFolder(f);
+        Values values = kFullHost;
+        for (auto& [key, value] : values)
+            if (key == "TypeOfMachine") value = "87";
+        for (const auto& o : c.overrides)
+            for (auto& [key, value] : values)
+                if (key == o.first) value = o.second;
+        addDevice(f, kOthers, "dev", values);
+        if (c.regIdWithoutTerminator) f.os.setValue(kOthers + "dev", "RegID", 1, {'R'});
+        PriSubSyncDeviceList(f.ctx);
+        const Lines section = sectionLines(f.read(kList), "dev");
+        for (const auto& line : c.present)
+            EXPECT_TRUE(hasLine(section, line)) << c.what << ": " << line;
+        for (const auto& key : c.absentKeys)
+            EXPECT_FALSE(hasKey(section, key)) << c.what << ": " << key;
+    }
+}
+
+TEST(DeviceListSync, ValueHeldInTheListIsNeverOverwrittenAndBlankOnesAreFilled) {
+    FakeRun f;
+    // The section differs in letter case from the registry's name: it is the same section.
+    f.writeFile(kList, crlfLines({"; agent list", "[PC1]", "Category=WAN", "Enable=", "OS=   ", "",
+                                  "[other]", "x=1"}));
+    addDevice(f, kMachines, "pc1",
+              {{"Type", "1"}, {"Category", "LAN"}, {"MonitoringStatus", "49"}, {"OS", "Linux"}});
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList),
+              crlfLines({"; agent list", "[PC1]", "Category=WAN", "Enable=1", "OS=Linux", "Type=1",
+                         "Platform=", "DaysToMonitor=0", "FromTime=", "ToTime=", "PortTimeout=0",
+                         "PingPackets=0", "PingTimeout=0", "PingCycleCount=0", "PerfCycleCount=0",
+                         "LocalMachine=", "ConnectionStatus=0", "PingStatus=0", "Interfacenos=",
+                         "OSVer=0", "RegID=0", "", "[other]", "x=1"}));
+}
+
+TEST(DeviceListSync, RunOverACompleteListLeavesItByteForByte) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    addDevice(f, kMachines, "pc1", kFullMachine);
+    addDevice(f, kMachines, "pc2", {});
+    addDevice(f, kOthers, "esx1", kFullHost);
+    addDevice(f, kOthers, "sw1", {{"Type", "3"}, {"MonitoringStatus", "4x9"}});
+    PriSubSyncDeviceList(f.ctx);
+    const std::string first = f.read(kList);
+    ASSERT_FALSE(first.empty());
+    f.os.calls.clear();
+    PriSubSyncDeviceList(f.ctx);
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList), first);
+    // Blank keys stay blank without the file being rewritten.
+    EXPECT_EQ(std::count_if(f.os.calls.begin(), f.os.calls.end(),
+                            [](const std::string& c) { return c.rfind("iniWriteString", 0) == 0; }),
+              0);
+}
+
+TEST(DeviceListSync, CompleteListWithMoreSectionNamesThanOneBufferStaysAsItIs) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    const std::string longName(70, 'n');  // 100 names: about 7,500 characters
+    for (int i = 0; i < 100; ++i) addDevice(f, kMachines, longName + std::to_string(1000 + i), {});
+    PriSubSyncDeviceList(f.ctx);
+    const std::string first = f.read(kList);
+    ASSERT_EQ(sectionLines(first, longName + "1099").size(), 22u);
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList), first);
+}
+
+TEST(DeviceListSync, NameSeenTwiceCompletesOneSectionWithOneSeparator) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    addDevice(f, kMachines, "dup", {{"Type", "1"}});
+    addDevice(f, kOthers, "dup", {{"Type", "5"}, {"APIType", "VIM"}, {"Port", "443"}});
+    PriSubSyncDeviceList(f.ctx);
+    EXPECT_EQ(f.read(kList),
+              // The host's undecoded "0" fills what the machine's decoding left empty.
+              crlfLines({"[dup]", "Type=1", "Category=0", "Enable=0", "Platform=",
+                         "DaysToMonitor=0", "FromTime=0", "ToTime=0", "PortTimeout=0",
+                         "PingPackets=0", "PingTimeout=0",
+                         "PingCycleCount=0", "PerfCycleCount=0", "LocalMachine=0",
+                         "ConnectionStatus=0", "PingStatus=0", "Interfacenos=", "OS=0", "OSVer=0",
+                         "RegID=0", "APIType=VIM", "Host=0", "HostPath=0", "UUID=0",
+                         "VCenterIP=0", "MORIDPath=0", "MORTypePath=0", "Port=443", "", ""}));
+}
+
+TEST(DeviceListSync, FailedDecodingLogsItsLineAndLeavesTheKeyEmpty) {
+    FakeRun f;
+    makeConfigurationFolder(f);
+    addDevice(f, kMachines, "pc1", {{"MonitoringStatus", "49H"}, {"LOCAL", "89"}});
+    PriSubSyncDeviceList(f.ctx);
+    const Lines section = sectionLines(f.read(kList), "pc1");
+    EXPECT_TRUE(hasLine(section, "Enable="));
+    EXPECT_TRUE(hasLine(section, "LocalMachine=Y"));
+    EXPECT_EQ(f.logMessages(),
+              Lines{"ERR : Error while decrypting string. Error No. : 13, Error Description : "
+                    "Type mismatch, Source = PriSubDecryptString()"});
+    EXPECT_TRUE(f.run.overallStatusOK);
+}
+
+// Records the names of the registry values read, in order.
+class RecordingSystem : public testing::FakeSystem {
+public:
+    using FakeSystem::FakeSystem;
+    Lines reads;
+    std::optional<os::RegValue> regQueryValue(const std::string& key,
+                                              const std::string& name) override {
+        reads.push_back(name);
+        return FakeSystem::regQueryValue(key, name);
+    }
+};
+
+TEST(DeviceListSync, ReadsTheRegistryValuesInTheirOrder) {
+    testing::TempMachine machine;
+    RecordingSystem os(machine.path());
+    RunState run;
+    Context ctx{os, run};
+    os.setString("Software\\KORBOD", "InstallationPath", "C:\\Agents\\KORBOD");
+    os.setString("Software\\KORBOD", "Type", "RULK");
+    std::filesystem::create_directories(os.hostPath("C:\\Agents\\KORBOD\\Configuration"));
+    os.addKey(kMachines + "m1");
+    os.setString(kOthers + "h1", "Type", "5");
+    os.addKey(kOthers + "o1");
+    PriSubSyncDeviceList(ctx);
+    const Lines machine19 = {"RegID",          "Type",         "Category",   "MonitoringStatus",
+                             "DaysToMonitor",  "GenStTime",    "GenStpTime", "PortTimeout",
+                             "PingPackets",    "PerfCycleCount", "LOCAL",    "TypeOfMachine",
+                             "ConnectionStatus", "PingStatus", "OS",         "OSVer",
+                             "PingTimeout",    "PingCycleCount", "Interfacenos"};
+    Lines expected = {"INSTALLATIONPATH", "TYPE"};
+    expected.insert(expected.end(), machine19.begin(), machine19.end());
+    for (const char* name :
+         {"RegID", "Type", "Category", "DaysToMonitor", "PingPackets", "PerfCycleCount",
+          "ConnectionStatus", "PingStatus", "OS", "OSVer", "PingTimeout", "PingCycleCount",
+          "MonitoringStatus", "GenStTime", "GenStpTime", "LOCAL", "APIType", "Host", "HostPath",
+          "UUID", "VCenterIP", "MORIDPath", "MORTypePath", "Port"})
+        expected.push_back(name);
+    expected.insert(expected.end(), machine19.begin(), machine19.end());
+    EXPECT_EQ(os.reads, expected);
+}
+
+TEST(DeviceListSync, MissingConfigurationFolderFailsWithReportAndFlag) {
+    FakeRun f;
+    addDevice(f, kMachines, "pc1", kFullMachine);
+    f.run.statusDescription = "";
+    PriSubSyncDeviceList(f.ctx);
+    const Lines log = f.logMessages();
+    ASSERT_EQ(log.size(), 1u);
+    const std::string prefix =
+        "ERR : Error while recreating devicelist.ini from registry. Error No. : ";
+    const std::string suffix = ", Source = PriSubSyncDeviceList() Line No : 40";
+    EXPECT_EQ(log[0].rfind(prefix, 0), 0u) << log[0];
+    EXPECT_TRUE(log[0].size() > suffix.size() &&
+                log[0].compare(log[0].size() - suffix.size(), suffix.size(), suffix) == 0)
+        << log[0];
+    EXPECT_FALSE(f.exists(kList));
+    EXPECT_FALSE(f.run.overallStatusOK);
+    EXPECT_EQ(f.run.statusDescription, "");  // the report carried it away
+    const auto reports = f.reportFiles();
+    ASSERT_EQ(reports.size(), 1u);
+    const std::string report = f.read("PMStatus\\" + reports[0]);
+    EXPECT_NE(report.find("Desc=Failed to recreate devicelist.ini\r\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("PID=Agent_SyncDeviceList_MNStatus\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("LastRunStatusCode=Failed\r\n"), std::string::npos) << report;
+}
+
+TEST(DeviceListSync, HealthCheckRecordOnlyForACommandTextOfExactlyTheWord) {
+    struct Case {
+        const char* command;
+        bool listFails;
+        const char* status;  // nullptr: no CONFIGURATION record
+        const char* errdesc;
+    };
+    const Case cases[] = {
+        {"AGTHLTHCHK", false, "1", ""},
+        {"  AGTHLTHCHK ", false, "1", ""},
+        {"agthlthchk", false, nullptr, nullptr},
+        {"LOG,AGTHLTHCHK", false, nullptr, nullptr},
+        {"", false, nullptr, nullptr},
+        {"AGTHLTHCHK", true, "0", "DeviceList.ini"},
+        {" AGTHLTHCHK", true, "0", "DeviceList.ini"},
+        {"agthlthchk", true, nullptr, nullptr},
+        {"DEVICELIST", true, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        makeConfigurationFolder(f);
+        f.os.command = c.command;
+        f.run.commandText = "AGTHLTHCHK";  // the procedure asks the process, not the run
+        addDevice(f, kMachines, "pc1", {});
+        if (c.listFails) f.os.failOn("appendToFile", "DeviceList.ini", 5, "Access is denied.");
+        PriSubSyncDeviceList(f.ctx);
+        const std::string file = f.install + "Configuration\\AgtHealthChk.ini";
+        const auto read = [&](const char* key) {
+            return f.os.iniGetString("CONFIGURATION", key, "none", 255, file);
+        };
+        const std::string status = read("status");
+        const std::string errdesc = read("errdesc");
+        EXPECT_EQ(status, c.status ? c.status : "none") << "[" << c.command << "]";
+        EXPECT_EQ(errdesc, c.errdesc ? c.errdesc : "none") << "[" << c.command << "]";
+        EXPECT_EQ(f.run.overallStatusOK, !c.listFails) << "[" << c.command << "]";
+        if (c.listFails) {
+            EXPECT_EQ(f.logMessages().at(0),
+                      "ERR : Error while recreating devicelist.ini from registry. Error No. : 5, "
+                      "Error Description : Access is denied., Source = PriSubSyncDeviceList() "
+                      "Line No : 40");
+        }
+    }
+}
+
+TEST(DeviceListSync, AgentTypeOtherThanExactlyRulkDoesNothing) {
+    for (const char* type : {"rulk", "RULK ", " RULK", "TOVA", ""}) {
+        FakeRun f;
+        makeConfigurationFolder(f);
+        f.os.command = "AGTHLTHCHK";
+        f.os.setString("Software\\KORBOD", "Type", type);
+        addDevice(f, kOthers, "sw1", {{"Type", "2"}});  // no machine: the tool would be looked for
+        PriSubSyncDeviceList(f.ctx);
+        EXPECT_FALSE(f.exists(kList)) << type;
+        EXPECT_FALSE(f.exists("Configuration\\AgtHealthChk.ini")) << type;
+        EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt")) << type;
+        EXPECT_TRUE(f.reportFiles().empty()) << type;
+        EXPECT_TRUE(f.run.overallStatusOK) << type;
+    }
+}
+
+TEST(DeviceListSync, WithoutMachinesTheConfigurationToolRunsWhenItExists) {
+    enum class Tool { Missing, WrongCase, Runs, NotExecutable };
+    struct Case {
+        const char* what;
+        Tool tool;
+        bool machinesKeyExists;
+        Lines log;  // the last line is matched as a prefix
+    };
+    const std::string imf = "IMF : Executing PARVIX.EXE with \"Local\" parameter";
+    const std::string msg =
+        "MSG : Execution Path & Parameters : C:\\Agents\\KORBOD\\Parvix.exe Local";
+    const std::string notFound = "DESC : Unable to create DeviceList as PARVIX.EXE not found .";
+    const Case cases[] = {
+        {"no key, no tool", Tool::Missing, false, {notFound}},
+        {"key without subkeys, no tool", Tool::Missing, true, {notFound}},
+        {"tool stored as PARVIX.EXE", Tool::WrongCase, false, {notFound}},
+        {"tool runs", Tool::Runs, false,
+         {imf, msg, "DESC : Parvix.exe Exe executed Successfully. "}},
+        {"tool cannot start", Tool::NotExecutable, true,
+         {imf, msg, "DESC : failed to execute Parvix.exe, ErrNo : "}},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        makeConfigurationFolder(f);
+        if (c.machinesKeyExists) f.os.addKey(kMachines);
+        addDevice(f, kOthers, "sw1", {{"Type", "2"}});
+        const std::string script =
+            "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/tool-args.txt\"\nexit 3\n";
+        if (c.tool == Tool::WrongCase) f.writeFile("PARVIX.EXE", script);
+        if (c.tool == Tool::Runs || c.tool == Tool::NotExecutable)
+            f.writeFile("Parvix.exe", script);
+        if (c.tool == Tool::WrongCase || c.tool == Tool::Runs)
+            chmod(f.hostFile(c.tool == Tool::Runs ? "Parvix.exe" : "PARVIX.EXE").c_str(), 0755);
+        PriSubSyncDeviceList(f.ctx);
+        const Lines log = f.logMessages();
+        ASSERT_EQ(log.size(), c.log.size()) << c.what;
+        for (std::size_t i = 0; i + 1 < log.size(); ++i) EXPECT_EQ(log[i], c.log[i]) << c.what;
+        EXPECT_EQ(log.back().rfind(c.log.back(), 0), 0u) << c.what << ": " << log.back();
+        EXPECT_EQ(f.read("tool-args.txt"), c.tool == Tool::Runs ? "Local\n" : "") << c.what;
+        // The other devices are synchronised all the same.
+        EXPECT_EQ(sectionLines(f.read(kList), "sw1").size(), 22u) << c.what;
+        EXPECT_TRUE(f.run.overallStatusOK) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace quillet
