@@ -115,11 +115,59 @@ void FakeSystem::failOn(const std::string& operation, const std::string& pathSuf
     failures_.push_back({operation, pathSuffix, number, description});
 }
 
+void FakeSystem::failOnceOn(const std::string& operation, const std::string& pathSuffix,
+                            long number, const std::string& description) {
+    failures_.push_back({operation, pathSuffix, number, description, true});
+}
+
+void FakeSystem::failIfInjected(const std::string& operation, const std::string& path) {
+    for (auto& f : failures_) {
+        if (f.operation != operation || f.spent || !endsWith(path, f.suffix)) continue;
+        if (f.once) f.spent = true;
+        throw Failure(f.number, f.description);
+    }
+}
+
 void FakeSystem::maybeFail(const std::string& operation, const std::string& path) {
     calls.push_back(operation + " " + path);
-    for (const auto& f : failures_)
-        if (f.operation == operation && endsWith(path, f.suffix)) throw Failure(f.number, f.description);
+    failIfInjected(operation, path);
 }
+
+namespace {
+// Wraps a host listing for the "listEntry" faults and, when asked, name order.
+class FakeListing : public os::FolderListing {
+public:
+    FakeListing(FakeSystem& system, std::string folder, std::unique_ptr<os::FolderListing> inner,
+                bool sorted)
+        : system_(system), folder_(std::move(folder)), inner_(std::move(inner)), sorted_(sorted) {}
+    bool next(os::FolderEntry& entry) override {
+        if (sorted_) {
+            if (!drained_) {
+                os::FolderEntry e;
+                while (inner_->next(e)) entries_.push_back(e);
+                std::sort(entries_.begin(), entries_.end(),
+                          [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+                drained_ = true;
+            }
+            if (at_ == entries_.size()) return false;
+            entry = entries_[at_++];
+        } else if (!inner_->next(entry)) {
+            return false;
+        }
+        system_.failIfInjected("listEntry", folder_ + entry.name);
+        return true;
+    }
+
+private:
+    FakeSystem& system_;
+    std::string folder_;
+    std::unique_ptr<os::FolderListing> inner_;
+    bool sorted_;
+    bool drained_ = false;
+    std::vector<os::FolderEntry> entries_;
+    std::size_t at_ = 0;
+};
+}  // namespace
 
 void FakeSystem::appendToFile(const std::string& path, const std::string& bytes) {
     maybeFail("appendToFile", path);
@@ -131,7 +179,10 @@ void FakeSystem::deleteFile(const std::string& path) {
 }
 std::unique_ptr<os::FolderListing> FakeSystem::listFolder(const std::string& folderPath) {
     maybeFail("listFolder", folderPath);
-    return HostSystem::listFolder(folderPath);
+    std::string folder = folderPath;
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    return std::make_unique<FakeListing>(*this, folder, HostSystem::listFolder(folderPath),
+                                         sortedListings);
 }
 std::uint64_t FakeSystem::fileSize(const std::string& path) {
     maybeFail("fileSize", path);

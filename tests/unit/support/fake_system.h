@@ -55,8 +55,18 @@ public:
     // --- injected failures: an operation name ("appendToFile", "deleteFile",
     // "listFolder", "fileSize", "removeFolder", "iniWriteString", ...) and a
     // Windows path suffix. The failure is thrown when the call's path ends so.
+    // "listEntry" fails a folder listing when it reaches an entry whose path
+    // (folder + name) ends so, as when a file's dates or size cannot be read.
     void failOn(const std::string& operation, const std::string& pathSuffix,
                 long number = 5, const std::string& description = "Access is denied.");
+    // The same, for the first matching call only: a passing fault.
+    void failOnceOn(const std::string& operation, const std::string& pathSuffix,
+                    long number = 5, const std::string& description = "Access is denied.");
+    // Throws the injected failure, if any, for this operation and path.
+    void failIfInjected(const std::string& operation, const std::string& path);
+
+    // Folder listings sorted by name, for tests that depend on sibling order.
+    bool sortedListings = false;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
     std::unique_ptr<os::FolderListing> listFolder(const std::string& folderPath) override;
@@ -74,6 +84,8 @@ private:
         std::string operation, suffix;
         long number;
         std::string description;
+        bool once = false;
+        bool spent = false;
     };
     std::vector<Injected> failures_;
     std::map<std::string, os::RegValue> values_;
