@@ -1,0 +1,101 @@
+"""The Wine prefix of a test run: created once, one persistent wineserver.
+
+Wine's system processes (services.exe, winedevice.exe, explorer.exe, ...)
+start with the first program of a prefix and inherit its standard handles. A
+program whose output is captured through a pipe would then keep the pipe open
+for as long as the server lives, and the capture (ctest's among them) never
+ends. So every Wine program started here writes to a file, never to a pipe,
+and reads from /dev/null.
+"""
+
+import contextlib
+import fcntl
+import os
+import shutil
+import subprocess
+import time
+
+READY_MARK = ".quillet-scenario-ready"
+LOCK_FILE = ".quillet-scenario.lock"
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    # no Mono or Gecko install prompts while the prefix is made
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    return env
+
+
+def missing_tools():
+    return [tool for tool in ("wine", "wineserver") if shutil.which(tool) is None]
+
+
+@contextlib.contextmanager
+def locked(prefix):
+    """Serialises work on one prefix between processes."""
+    os.makedirs(prefix, exist_ok=True)
+    with open(os.path.join(prefix, LOCK_FILE), "w") as handle:
+        fcntl.flock(handle, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(handle, fcntl.LOCK_UN)
+
+
+def run_logged(args, prefix, log_path, timeout, cwd=None):
+    """Runs a Wine command with its output going to `log_path` (appended)."""
+    with open(log_path, "ab") as log, open(os.devnull, "rb") as nothing:
+        log.write(("$ %s\n" % " ".join(args)).encode())
+        log.flush()
+        return subprocess.run(args, stdin=nothing, stdout=log, stderr=log, env=wine_env(prefix),
+                              cwd=cwd or prefix, timeout=timeout).returncode
+
+
+def is_ready(prefix):
+    return os.path.exists(os.path.join(prefix, READY_MARK))
+
+
+def setup(prefix, log_path):
+    """Makes the prefix when missing and leaves one persistent server running."""
+    os.makedirs(prefix, exist_ok=True)
+    with locked(prefix):
+        # a server left by an interrupted run may have any persistence: replace it
+        run_logged(["wineserver", "-k"], prefix, log_path, timeout=60)
+        for _ in range(50):
+            # status 2: the old server has not gone yet
+            status = run_logged(["wineserver", "-p"], prefix, log_path, timeout=60)
+            if status != 2:
+                break
+            time.sleep(0.1)
+        if status != 0:
+            raise RuntimeError("wineserver -p failed with status %d (see %s)" % (status, log_path))
+        if not is_ready(prefix):
+            status = run_logged(["wine", "wineboot", "-i"], prefix, log_path, timeout=600)
+            if status != 0:
+                raise RuntimeError("wineboot -i failed with status %d (see %s)"
+                                   % (status, log_path))
+        else:
+            # the first program starts the system processes; it must not be captured
+            run_logged(["wine", "cmd", "/c", "exit"], prefix, log_path, timeout=300)
+        with open(os.path.join(prefix, READY_MARK), "w") as mark:
+            mark.write("prepared for the scenario tests\n")
+
+
+def ensure(prefix, log_path):
+    """For runs without the ctest fixture: make the prefix when missing."""
+    if not is_ready(prefix):
+        setup(prefix, log_path)
+
+
+def teardown(prefix, log_path):
+    if os.path.isdir(prefix):
+        run_logged(["wineserver", "-k"], prefix, log_path, timeout=60)
+
+
+def windows_path(linux_path):
+    """The path of a host file as a Wine program sees it (Z: is /)."""
+    return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
