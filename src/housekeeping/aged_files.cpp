@@ -37,13 +37,20 @@ void logDeleteFailure(Context& ctx, const std::string& path) {
 
 // The work of SubDeleteFiles; also tells the data sweep whether the file is
 // gone, so that a subfolder's remaining size needs no second walk.
+// The deletion is tried straight away and existence asked only when it
+// fails: one call per file, and a file that went away meanwhile is no failure.
+// Hidden and system files are deleted like any other.
 bool deleteOneFile(Context& ctx, const std::string& path) {
     try {
-        if (!ctx.os.fileExists(path)) return false;
         ctx.os.deleteFile(path);
-        if (!ctx.os.fileExists(path)) return true;
-        return ctx.os.deleteFilePlain(path);
+        return true;
     } catch (...) {
+        bool stillThere = true;
+        try {
+            stillThere = ctx.os.entryExists(path);
+        } catch (...) {
+        }
+        if (!stillThere) return true;
         logDeleteFailure(ctx, path);
         return false;
     }

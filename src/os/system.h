@@ -90,6 +90,8 @@ public:
     // The name of that file as the file system stores it (letter case included).
     virtual std::optional<std::string> storedFileName(const std::string& path) = 0;
     virtual bool folderExists(const std::string& path) = 0;
+    // Anything at that path, whatever its attributes; a link is not followed.
+    virtual bool entryExists(const std::string& path) = 0;
     virtual std::uint64_t fileSize(const std::string& path) = 0;                 // throws
     // Open for appending (creating the file when missing), write, close.
     virtual void appendToFile(const std::string& path, const std::string& bytes) = 0;  // throws

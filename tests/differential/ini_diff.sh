@@ -5,8 +5,12 @@
 #   ini_diff.sh HOST_REPLAY WINDOWS_REPLAY_EXE SCRIPT
 set -euo pipefail
 host_replay=$1 win_replay=$2 script=$3
-command -v wine >/dev/null || { echo "SKIP: wine is not installed"; exit 77; }
-[ -f "$win_replay" ] || { echo "SKIP: $win_replay is not built"; exit 77; }
+missing() {
+  if [[ ${QUILLET_SCENARIO_STRICT:-} == 1 ]]; then echo "FAIL: $1"; exit 1; fi
+  echo "SKIP: $1"; exit 77
+}
+command -v wine >/dev/null || missing "wine is not installed"
+[[ -f $win_replay ]] || missing "$win_replay is not built"
 : "${WINEPREFIX:?the Wine prefix of the test run}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

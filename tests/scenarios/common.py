@@ -7,8 +7,10 @@ TOVA_TARSEL = "INF : Deleting data files from Tarsel for TOVA Agent"
 HEALTH_CHECK = "INF : Start Agent Health Check..."
 GATE = "INF : Invalid command-line parameter passed or not a valid agent type."
 NO_LOGPARSER = "INF : File not found - {install}Logparser.dll"
-REGISTERING = "INF : Registering Logparser.dll using path : regsvr32 /s {install}Logparser.dll"
+# The library path is quoted: install paths usually hold blanks.
+REGISTERING = 'INF : Registering Logparser.dll using path : regsvr32 /s "{install}Logparser.dll"'
 REGISTERED = "INF : Registered Logparser.dll successfully"
+REGISTRATION_FAILED = "ERR : Failed to register Logparser.dll. Exit code : {code}"
 DELETING_LOGS = "INF : Deleting log files"
 DELETING_DATA = "INF : Deleting data files"
 DELETING_TARSEL = "INF : Deleting data files from Tarsel"

@@ -4,7 +4,7 @@ step."""
 
 from common import (CHECKING_SERVICES, CLOSING_REPORT, DEFAULT_SERVICES, DELETING_DATA,
                     DELETING_LOGS, DELETING_TARSEL, FINISHED, GETTING_SIZE, HEALTH_CHECK,
-                    NO_LOGPARSER, REGISTERED, REGISTERING, REPORTS, RUN_LINES, SERVICE_LINES,
+                    NO_LOGPARSER, REGISTERING, REGISTRATION_FAILED, REPORTS, RUN_LINES, SERVICE_LINES,
                     SERVICE_RUNNING, STARTED, SYNCHRONISING, TYPE_CHECKED, agent, not_running,
                     received, services_report)
 
@@ -149,14 +149,16 @@ SCENARIOS = [
         "name": "logparser_present_is_registered",
         "registry": agent("RULK"),
         "files": {"Logparser.dll": "not a real library"},
-        # The registration's exit code is not examined: the host's stand-in
-        # fails as the real regsvr32 does under Wine with a file that is no library.
+        # A failed registration is reported with regsvr32's exit code, never
+        # as a success. The host's stand-in fails as the real regsvr32 does
+        # under Wine with a file that is no library (3: the load failed).
         "host_bin": {"regsvr32": "#!/bin/sh\nexit 3\n"},
         "command": "LOG",
         "exit": 0,
         "log_match": "filtered",
-        "log_filter": RUN_LINES + [r"^ERR : Error Source:ShellWait"],
-        "log": [STARTED, received("LOG"), REGISTERING, REGISTERED, DELETING_LOGS, FINISHED],
+        "log_filter": RUN_LINES + [r"^ERR : Error Source:ShellWait", r"^ERR : Failed to register"],
+        "log": [STARTED, received("LOG"), REGISTERING, REGISTRATION_FAILED.format(code=3),
+                DELETING_LOGS, FINISHED],
     },
 
     # --- the closing step

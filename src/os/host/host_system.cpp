@@ -38,18 +38,35 @@ LocalTime toLocal(std::time_t t) {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-// Birth time where the file system records one, else the status-change time.
-std::time_t birthTime(int dirFd, const char* name, const struct stat& st) {
+// One status call per entry: type, size, modification time and birth time
+// (the status-change time where the file system records no birth time).
+struct EntryStatus {
+    mode_t mode = 0;
+    std::uint64_t size = 0;
+    std::time_t modified = 0, created = 0;
+};
+
+bool statusOf(int dirFd, const char* name, int flags, EntryStatus& out) {
 #ifdef STATX_BTIME
     struct statx sx {};
-    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
-        (sx.stx_mask & STATX_BTIME))
-        return static_cast<std::time_t>(sx.stx_btime.tv_sec);
-#else
-    (void)dirFd;
-    (void)name;
+    if (statx(dirFd, name, flags, STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
+              &sx) == 0) {
+        out.mode = sx.stx_mode;
+        out.size = sx.stx_size;
+        out.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
+        out.created = static_cast<std::time_t>((sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec
+                                                                           : sx.stx_ctime.tv_sec);
+        return true;
+    }
+    if (errno != ENOSYS) return false;
 #endif
-    return st.st_ctime;
+    struct stat st {};
+    if (fstatat(dirFd, name, &st, flags) != 0) return false;
+    out.mode = st.st_mode;
+    out.size = static_cast<std::uint64_t>(st.st_size);
+    out.modified = st.st_mtime;
+    out.created = st.st_ctime;
+    return true;
 }
 
 class HostListing : public FolderListing {
@@ -67,24 +84,23 @@ public:
                 return false;
             }
             if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-            struct stat st {};
-            if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            EntryStatus st;
+            if (!statusOf(dirfd(dir_), d->d_name, AT_SYMLINK_NOFOLLOW, st)) {
                 if (errno == ENOENT) continue;  // gone since it was listed
                 throwErrno(errno);
             }
             entry.name = d->d_name;
-            entry.isLink = S_ISLNK(st.st_mode);
+            entry.isLink = S_ISLNK(st.mode);
             if (entry.isLink) {
-                struct stat target {};
-                entry.isFolder =
-                    fstatat(dirfd(dir_), d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+                EntryStatus target;
+                entry.isFolder = statusOf(dirfd(dir_), d->d_name, 0, target) && S_ISDIR(target.mode);
                 entry.size = 0;
             } else {
-                entry.isFolder = S_ISDIR(st.st_mode);
-                entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(st.st_size);
+                entry.isFolder = S_ISDIR(st.mode);
+                entry.size = entry.isFolder ? 0 : st.size;
             }
-            entry.modified = toLocal(st.st_mtime);
-            entry.created = toLocal(birthTime(dirfd(dir_), d->d_name, st));
+            entry.modified = toLocal(st.modified);
+            entry.created = toLocal(st.created);
             return true;
         }
     }
@@ -239,6 +255,11 @@ std::optional<std::string> HostSystem::storedFileName(const std::string& path) {
 bool HostSystem::folderExists(const std::string& path) {
     struct stat st {};
     return stat(hostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool HostSystem::entryExists(const std::string& path) {
+    struct stat st {};
+    return lstat(hostPath(path).c_str(), &st) == 0;
 }
 
 std::uint64_t HostSystem::fileSize(const std::string& path) {

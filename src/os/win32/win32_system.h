@@ -31,6 +31,7 @@ public:
     bool fileExists(const std::string& path) override;
     std::optional<std::string> storedFileName(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    bool entryExists(const std::string& path) override;
     std::uint64_t fileSize(const std::string& path) override;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
