@@ -62,7 +62,9 @@ void registerLogparser(Context& ctx, const std::string& installPath) {
     const std::string command = "regsvr32 /s \"" + library + "\"";
     PblSubWriteLog(ctx, "INF : Registering Logparser.dll using path : " + command);
     const auto exitCode = ShellWait(ctx, command, kHidden);
-    if (exitCode && *exitCode != 0)
+    if (!exitCode)
+        PblSubWriteLog(ctx, "ERR : Failed to register Logparser.dll. regsvr32 could not be started");
+    else if (*exitCode != 0)
         PblSubWriteLog(ctx, "ERR : Failed to register Logparser.dll. Exit code : " +
                                 std::to_string(*exitCode));
     else

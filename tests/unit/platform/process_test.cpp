@@ -87,16 +87,26 @@ TEST(LogparserRegistration, QuotesThePathAndReportsAFailedRegistration) {
         {"exit 5",
          {"INF : Registering Logparser.dll using path : regsvr32 /s \"C:\\Agents\\KORBOD\\Logparser.dll\"",
           "ERR : Failed to register Logparser.dll. Exit code : 5"}},
+        // Nothing can be started at all: neither regsvr32 nor the interpreter.
+        {nullptr,
+         {"INF : Registering Logparser.dll using path : regsvr32 /s \"C:\\Agents\\KORBOD\\Logparser.dll\"",
+          "ERR : Error Source:ShellWait(),Desc:The system cannot find the file specified.",
+          "ERR : Error Source:ShellWait(),Desc:The system cannot find the file specified.",
+          "ERR : Failed to register Logparser.dll. regsvr32 could not be started"}},
     };
     for (const auto& c : cases) {
         FakeRun f;
         f.writeFile("Logparser.dll", "MZ");
-        writeScript(f.machine.path() + "/bin/regsvr32", c.regsvr32);
+        if (c.regsvr32)
+            writeScript(f.machine.path() + "/bin/regsvr32", c.regsvr32);
+        else
+            f.os.failOn("startCommandLine", "Logparser.dll\"", 2,
+                        "The system cannot find the file specified.");
         f.os.command = "FOO";
         Main(f.ctx);
         const Lines log = f.logMessages();
-        ASSERT_GE(log.size(), 4u);
-        EXPECT_EQ(Lines(log.begin() + 2, log.begin() + 4), c.lines);
+        ASSERT_GE(log.size(), 2 + c.lines.size());
+        EXPECT_EQ(Lines(log.begin() + 2, log.begin() + 2 + static_cast<long>(c.lines.size())), c.lines);
     }
 }
 

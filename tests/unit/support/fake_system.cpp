@@ -198,6 +198,12 @@ bool FakeSystem::iniWriteString(const std::string& section, const std::string& k
     return HostSystem::iniWriteString(section, key, value, file);
 }
 
+std::unique_ptr<os::Process> FakeSystem::startCommandLine(const std::string& commandLine,
+                                                          int windowStyle) {
+    maybeFail("startCommandLine", commandLine);
+    return HostSystem::startCommandLine(commandLine, windowStyle);
+}
+
 FakeRun::FakeRun() {
     os.setString("Software\\KORBOD", "InstallationPath", "C:\\Agents\\KORBOD");
     os.setString("Software\\KORBOD", "Type", "RULK");

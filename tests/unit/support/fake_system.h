@@ -74,6 +74,8 @@ public:
     void removeFolder(const std::string& path) override;
     bool iniWriteString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file) override;
+    std::unique_ptr<os::Process> startCommandLine(const std::string& commandLine,
+                                                  int windowStyle) override;
 
     // Every call of an operation, in order (operation + " " + path).
     std::vector<std::string> calls;
