@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 
 #include "support/fake_system.h"
@@ -19,33 +20,12 @@ namespace fs = std::filesystem;
 using testing::FakeRun;
 using Lines = std::vector<std::string>;
 
-std::time_t epochOf(const os::LocalTime& t) {
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
-
-// The local date `plusDays` calendar days after `date`, at the given time.
-os::LocalTime onDay(const os::LocalTime& date, long plusDays, int hour, int minute, int second = 0) {
-    std::tm tm{};
-    tm.tm_year = date.year - 1900;
-    tm.tm_mon = date.month - 1;
-    tm.tm_mday = static_cast<int>(date.day + plusDays);
-    tm.tm_hour = 12;
-    tm.tm_isdst = -1;
-    std::mktime(&tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, hour, minute, second};
-}
-
 // Sets the last-modification time of a file, or of a link itself.
 void setModified(const std::string& hostPath, const os::LocalTime& t) {
-    const timespec times[2] = {{epochOf(t), 0}, {epochOf(t), 0}};
+    std::tm tm{};
+    tm.tm_year = t.year - 1900, tm.tm_mon = t.month - 1, tm.tm_mday = t.day;
+    tm.tm_hour = t.hour, tm.tm_min = t.minute, tm.tm_sec = t.second, tm.tm_isdst = -1;
+    const timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
     if (utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         throw std::runtime_error("utimensat failed on " + hostPath);
 }
@@ -60,19 +40,58 @@ os::LocalTime createdOf(FakeRun& f, const std::string& relative) {
     throw std::runtime_error("not listed: " + relative);
 }
 
-void makeFile(FakeRun& f, const std::string& relative, std::uintmax_t size) {
+// A file of the given size; with a modification time when one is given.
+void makeFile(FakeRun& f, const std::string& relative, std::uintmax_t size,
+              const os::LocalTime* modified = nullptr) {
     f.writeFile(relative, "");
     fs::resize_file(f.hostFile(relative), size);
+    if (modified) setModified(f.hostFile(relative), *modified);
+}
+void plant(FakeRun& f, const std::string& folder, const Lines& files, const os::LocalTime& modified,
+           std::uintmax_t size = 3) {
+    for (const auto& p : files) makeFile(f, folder + p, size, &modified);
+}
+void makeFolder(FakeRun& f, const std::string& relative) {
+    fs::create_directories(f.hostFile(relative));
+}
+void link(FakeRun& f, const std::string& relative, const std::string& target,
+          const os::LocalTime& modified) {
+    fs::create_symlink(target, f.hostFile(relative));
+    setModified(f.hostFile(relative), modified);
 }
 
-void makeFolder(FakeRun& f, const std::string& relative) { fs::create_directories(f.hostFile(relative)); }
+// Everything left beneath a host folder, links not followed: "A A/a.log b.log";
+// "<missing>" when the folder itself is gone.
+std::string tree(const std::string& root) {
+    if (!fs::exists(root)) return "<missing>";
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        names.insert(e.path().lexically_relative(root));
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
+    return out;
+}
+std::string tree(const FakeRun& f, const std::string& relative) {
+    return tree(f.hostFile(relative));
+}
 
-std::string logsFolder(const FakeRun& f) { return f.install + "ApplicationLog\\"; }
-std::string dataFolder(const FakeRun& f) { return f.install + "Datadirectory\\"; }
-
+const std::string kLogs = "ApplicationLog\\", kData = "Datadirectory\\";
 const os::LocalTime kNow{2026, 12, 10, 12, 0, 0};
-const os::LocalTime kOld{2026, 12, 1, 12, 0, 0};     // 9 days before kNow
+const os::LocalTime kOld{2026, 12, 1, 12, 0, 0};  // 9 days before kNow
 const os::LocalTime kYoung{2026, 12, 10, 8, 0, 0};
+
+void sweepLogs(FakeRun& f) {
+    f.os.clock = kNow;
+    PriSubDeleteLogs(f.ctx, f.install + "ApplicationLog\\");
+}
+// Runs the data sweep `daysLater` calendar days after `relative` was created.
+void sweepData(FakeRun& f, const std::string& relative, long daysLater, int hour = 12,
+               std::int16_t limit = 14) {
+    const os::LocalTime created = createdOf(f, relative);
+    f.os.clock = {created.year, created.month, created.day, hour, 0, 0};
+    f.os.advanceSeconds(daysLater * 86400);
+    PriSubDeleteOldData(f.ctx, f.install + "Datadirectory\\", limit);
+}
 
 std::string logError(const std::string& lastChosen) {
     return "ERR : Error while deleting log files. Error No. : 5, Error Description : Access is "
@@ -90,9 +109,9 @@ void expectFailedReports(const FakeRun& f, std::size_t count, const std::string&
     EXPECT_EQ(f.os.sleeps.size(), count);
     for (const auto& name : reports) {
         const std::string text = f.read("PMStatus\\" + name);
-        EXPECT_NE(text.find("\r\nDesc=" + desc + "\r\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("\r\nPID=" + pid + "\r\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("\r\nLastRunStatusCode=Failed\r\n"), std::string::npos) << text;
+        for (const std::string& line :
+             {"Desc=" + desc, "PID=" + pid, std::string("LastRunStatusCode=Failed")})
+            EXPECT_NE(text.find("\r\n" + line + "\r\n"), std::string::npos) << text;
     }
     EXPECT_FALSE(f.run.overallStatusOK);
     EXPECT_EQ(f.run.statusDescription, "") << "emptied by the report";
@@ -104,181 +123,127 @@ void expectQuiet(const FakeRun& f) {
     EXPECT_TRUE(f.run.overallStatusOK);
 }
 
-// ------------------------------------------------------------------- ages
-
-TEST(LogSweepAge, CountsCalendarDaysOfTheModificationTime) {
+TEST(LogSweepRule, DeletesFilesOverFiveCalendarDaysOldByModificationOrOverFiveMebibytes) {
     struct Case {
         const char* what;
         os::LocalTime now, modified;
+        std::uintmax_t size;
         bool deleted;
     } cases[] = {
-        {"23:59 six dates back, only five days and two minutes ago", {2026, 12, 10, 0, 1, 0}, {2026, 12, 4, 23, 59, 0}, true},
-        {"00:01 five dates back, almost six days ago", {2026, 12, 10, 23, 59, 0}, {2026, 12, 5, 0, 1, 0}, false},
-        {"six dates back across a month end", {2026, 12, 3, 12, 0, 0}, {2026, 11, 27, 12, 0, 0}, true},
-        {"five dates back across a year end", {2027, 1, 3, 0, 0, 0}, {2026, 12, 29, 23, 59, 59}, false},
-        {"stamped in the future", {2026, 12, 10, 12, 0, 0}, {2031, 1, 1, 0, 0, 0}, false},
-        {"years ago", {2026, 12, 10, 12, 0, 0}, {2001, 6, 1, 0, 0, 0}, true},
+        {"23:59 six dates back: 5 days 2 min", {2026, 12, 10, 0, 1, 0}, {2026, 12, 4, 23, 59, 0}, 3, true},
+        {"00:01 five dates back: 6 days less", {2026, 12, 10, 23, 59, 0}, {2026, 12, 5, 0, 1, 0}, 3, false},
+        {"six dates across a month end", {2026, 12, 3, 12, 0, 0}, {2026, 11, 27, 12, 0, 0}, 3, true},
+        {"five dates across a year end", {2027, 1, 3, 0, 0, 0}, {2026, 12, 29, 23, 59, 59}, 3, false},
+        {"stamped in the future", kNow, {2031, 1, 1, 0, 0, 0}, 3, false},
+        {"years ago", kNow, {2001, 6, 1, 0, 0, 0}, 0, true},
+        {"young, exactly 5 MiB", kNow, kYoung, 5242880, false},
+        {"young, one byte more", kNow, kYoung, 5242881, true},
     };
     for (const auto& c : cases) {
         FakeRun f;
-        f.writeFile("ApplicationLog\\x.log", "log");
-        setModified(f.hostFile("ApplicationLog\\x.log"), c.modified);
+        makeFile(f, "ApplicationLog\\x.log", c.size, &c.modified);
         f.os.clock = c.now;
-        PriSubDeleteLogs(f.ctx, logsFolder(f));
+        PriSubDeleteLogs(f.ctx, f.install + "ApplicationLog\\");
         EXPECT_EQ(!f.exists("ApplicationLog\\x.log"), c.deleted) << c.what;
         expectQuiet(f);
     }
 }
 
-TEST(DataSweepAge, CountsCalendarDaysOfTheCreationTimeWhateverTheModificationTime) {
+TEST(DataSweepRule, CountsCalendarDaysOfTheCreationTimeWhateverTheModificationTime) {
+    const os::LocalTime longAgo{2001, 1, 1, 0, 0, 0}, future{2099, 1, 1, 0, 0, 0};
     struct Case {
         const char* what;
-        std::int16_t days;
-        long nowPlusDays;
-        int hour, minute;
-        long modifiedPlusDays;
+        std::int16_t limit;
+        long daysLater;
+        int hour;
+        os::LocalTime modified;
         bool deleted;
     } cases[] = {
-        {"14 dates later, modified long before", 14, 14, 23, 59, -400, false},
-        {"15 dates later, modified in the future", 14, 15, 0, 0, 30, true},
-        {"created today, limit 0", 0, 0, 23, 59, -400, false},
-        {"created yesterday at any hour, limit 0", 0, 1, 0, 1, 0, true},
-        {"created in the future, limit 0", 0, -1, 12, 0, -400, false},
-        {"45-day limit, 45 dates later", 45, 45, 12, 0, 0, false},
-        {"45-day limit, 46 dates later", 45, 46, 12, 0, 0, true},
-        {"7-day limit, 8 dates later", 7, 8, 12, 0, 0, true},
+        {"14 dates later, modified long before", 14, 14, 23, longAgo, false},
+        {"15 dates later, modified in the future", 14, 15, 0, future, true},
+        {"created today, limit 0", 0, 0, 23, longAgo, false},
+        {"created yesterday at any hour, limit 0", 0, 1, 0, future, true},
+        {"created in the future, limit 0", 0, -1, 12, longAgo, false},
     };
     for (const auto& c : cases) {
         FakeRun f;
-        f.writeFile("Datadirectory\\x.dat", "data");
-        const os::LocalTime created = createdOf(f, "Datadirectory\\x.dat");
-        setModified(f.hostFile("Datadirectory\\x.dat"), onDay(created, c.modifiedPlusDays, 12, 0));
-        f.os.clock = onDay(created, c.nowPlusDays, c.hour, c.minute);
-        PriSubDeleteOldData(f.ctx, dataFolder(f), c.days);
+        makeFile(f, "Datadirectory\\x.dat", 4, &c.modified);
+        sweepData(f, "Datadirectory\\x.dat", c.daysLater, c.hour, c.limit);
         EXPECT_EQ(!f.exists("Datadirectory\\x.dat"), c.deleted) << c.what;
         EXPECT_TRUE(f.exists("Datadirectory")) << "the swept folder itself always stays";
         expectQuiet(f);
     }
 }
 
-// ------------------------------------------------------------------ log sweep
-
-TEST(LogSweepSize, DeletesYoungFilesLargerThanFiveMebibytes) {
-    for (const std::uintmax_t size : {0u, 5242880u, 5242881u}) {
-        FakeRun f;
-        makeFile(f, "ApplicationLog\\big.log", size);
-        setModified(f.hostFile("ApplicationLog\\big.log"), kYoung);
-        f.os.clock = kNow;
-        PriSubDeleteLogs(f.ctx, logsFolder(f));
-        EXPECT_EQ(f.exists("ApplicationLog\\big.log"), size <= 5242880u) << size;
-        expectQuiet(f);
-    }
-}
-
 TEST(LogSweepWalk, DeletesOldAndLargeFilesAtAnyDepthAndNeverAFolder) {
     FakeRun f;
-    const Lines old = {"ApplicationLog\\old.log", "ApplicationLog\\A\\old.log",
-                       "ApplicationLog\\A\\B\\C\\old.log", "ApplicationLog\\Leaf\\old.txt"};
-    const Lines young = {"ApplicationLog\\young.log", "ApplicationLog\\A\\young.log",
-                         "ApplicationLog\\A\\B\\young.log", "ApplicationLog\\A\\B\\C\\young.log",
-                         "ApplicationLog\\Leaf\\young.txt"};
-    for (const auto& p : old) {
-        f.writeFile(p, "old");
-        setModified(f.hostFile(p), kOld);
-    }
-    for (const auto& p : young) {
-        f.writeFile(p, "young");
-        setModified(f.hostFile(p), kYoung);
-    }
-    makeFolder(f, "ApplicationLog\\Empty");
-    makeFile(f, "ApplicationLog\\MNStatusLog.txt", 5242881);
-    setModified(f.hostFile("ApplicationLog\\MNStatusLog.txt"), kYoung);
-    f.os.clock = kNow;
-
-    PriSubDeleteLogs(f.ctx, logsFolder(f));
-
-    for (const auto& p : old) EXPECT_FALSE(f.exists(p)) << p;
-    for (const auto& p : young) EXPECT_TRUE(f.exists(p)) << p;
-    for (const char* p : {"ApplicationLog\\Empty", "ApplicationLog\\A\\B\\C", "ApplicationLog\\Leaf"})
-        EXPECT_TRUE(f.exists(p)) << p;
-    EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt")) << "the activity log is no exception";
+    plant(f, kLogs, {"old.log", "A\\old.log", "A\\B\\C\\old.log", "Leaf\\old.txt"}, kOld);
+    plant(f, kLogs, {"young.log", "A\\young.log", "A\\B\\young.log", "Leaf\\young.txt"}, kYoung);
+    plant(f, kLogs, {"MNStatusLog.txt"}, kYoung, 5242881);  // the activity log is no exception
+    makeFolder(f, kLogs + "Empty");
+    sweepLogs(f);
+    EXPECT_EQ(tree(f, kLogs),
+              "A A/B A/B/C A/B/young.log A/young.log Empty Leaf Leaf/young.txt young.log");
     expectQuiet(f);
 }
 
-TEST(LogSweepLinks, LinksAreJudgedByTheirOwnDatesAndNeverFollowed) {
-    FakeRun f;
-    // A tree outside the swept folder, all of it old or too large.
+// A tree outside the swept folders for links to point into.
+std::string outsideTree(FakeRun& f) {
     const std::string outside = f.machine.path() + "/outside";
     fs::create_directories(outside + "/sub");
+    std::ofstream(outside + "/sub/empty.dat") << "";
     for (const char* name : {"/o.log", "/sub/o.log"}) {
         std::ofstream(outside + name) << "old";
         setModified(outside + name, kOld);
     }
     std::ofstream(outside + "/big.log") << "";
     fs::resize_file(outside + "/big.log", 6 * 1048576);
-    setModified(outside + "/big.log", kYoung);
-
-    makeFolder(f, "ApplicationLog\\Leaf");
-    struct Link {
-        const char* relative;
-        std::string target;
-        os::LocalTime modified;
-        bool stays;
-    } links[] = {
-        {"ApplicationLog\\young-folder-link", outside, kYoung, true},
-        {"ApplicationLog\\old-folder-link", outside, kOld, false},
-        {"ApplicationLog\\old-file-link", outside + "/o.log", kOld, false},
-        {"ApplicationLog\\link-to-large-file", outside + "/big.log", kYoung, true},
-        {"ApplicationLog\\Leaf\\young-folder-link", outside, kYoung, true},
-        {"ApplicationLog\\Leaf\\old-folder-link", outside + "/sub", kOld, false},
-    };
-    for (const auto& l : links) {
-        fs::create_symlink(l.target, f.hostFile(l.relative));
-        setModified(f.hostFile(l.relative), l.modified);
-    }
-    f.os.clock = kNow;
-
-    PriSubDeleteLogs(f.ctx, logsFolder(f));
-
-    for (const auto& l : links) EXPECT_EQ(f.exists(l.relative), l.stays) << l.relative;
-    for (const char* name : {"/o.log", "/sub/o.log", "/big.log"})
-        EXPECT_TRUE(fs::exists(outside + name)) << name << " was reached through a link";
-    expectQuiet(f);
+    return outside;
 }
 
-// ----------------------------------------------------------------- data sweep
+TEST(LogSweepLinks, LinksAreJudgedByTheirOwnDatesAndNeverFollowed) {
+    FakeRun f;
+    const std::string outside = outsideTree(f), outsideBefore = tree(outside);
+    makeFolder(f, kLogs + "Leaf");
+    link(f, kLogs + "young-folder-link", outside, kYoung);
+    link(f, kLogs + "old-folder-link", outside, kOld);
+    link(f, kLogs + "old-file-link", outside + "/o.log", kOld);
+    link(f, kLogs + "link-to-large-file", outside + "/big.log", kYoung);
+    link(f, kLogs + "Leaf\\young-folder-link", outside, kYoung);
+    link(f, kLogs + "Leaf\\old-folder-link", outside + "/sub", kOld);
+    sweepLogs(f);
+    EXPECT_EQ(tree(f, kLogs), "Leaf Leaf/young-folder-link link-to-large-file young-folder-link");
+    EXPECT_EQ(tree(outside), outsideBefore) << "nothing is reached through a link";
+    expectQuiet(f);
+}
 
 TEST(DataSweepFolders, RemovesSubfoldersLeftWithoutBytes) {
     struct Case {
         const char* what;
-        std::vector<std::pair<std::string, long>> entries;   // size -1: a folder
-        bool old;                                            // all past the limit, or none
-        Lines gone, kept;
+        std::vector<std::pair<std::string, long>> entries;  // size -1: a folder
+        bool old;                                           // all past the limit, or none
+        std::string left;
     } cases[] = {
-        {"emptied by the sweep", {{"S\\a.dat", 10}, {"S\\T\\b.dat", 10}}, true, {"S"}, {}},
-        {"only a young zero-length file", {{"S\\z.dat", 0}}, false, {"S"}, {}},
-        {"one young non-empty file", {{"S\\y.dat", 1}}, false, {}, {"S\\y.dat"}},
-        {"only empty folders beneath", {{"S\\a\\b", -1}, {"S\\c", -1}}, false, {"S"}, {}},
+        {"emptied by the sweep", {{"S\\a.dat", 10}, {"S\\T\\b.dat", 10}}, true, ""},
+        {"only a young zero-length file", {{"S\\z.dat", 0}}, false, ""},
+        {"one young non-empty file", {{"S\\y.dat", 1}}, false, "S S/y.dat"},
+        {"only empty folders beneath", {{"S\\a\\b", -1}, {"S\\c", -1}}, false, ""},
         {"young bytes deep down keep their chain",
          {{"S\\a\\b\\y.dat", 3}, {"S\\a\\z.dat", 0}, {"S\\e\\f", -1}},
-         false, {"S\\e"}, {"S\\a\\b\\y.dat", "S\\a\\z.dat"}},
-        {"old file three levels down", {{"S\\a\\b\\old.dat", 5}, {"top.dat", 5}}, true, {"S", "top.dat"}, {}},
-        {"the swept folder itself", {}, true, {}, {""}},
+         false, "S S/a S/a/b S/a/b/y.dat S/a/z.dat"},
+        {"old file three levels down", {{"S\\a\\b\\old.dat", 5}, {"top.dat", 5}}, true, ""},
     };
     for (const auto& c : cases) {
         FakeRun f;
-        makeFolder(f, "Datadirectory");
+        makeFolder(f, kData);
         for (const auto& [relative, size] : c.entries) {
             if (size < 0)
-                makeFolder(f, "Datadirectory\\" + relative);
+                makeFolder(f, kData + relative);
             else
-                makeFile(f, "Datadirectory\\" + relative, static_cast<std::uintmax_t>(size));
+                makeFile(f, kData + relative, static_cast<std::uintmax_t>(size));
         }
-        const os::LocalTime created = createdOf(f, "Datadirectory");
-        f.os.clock = onDay(created, c.old ? 15 : 1, 12, 0);
-        PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-        for (const auto& p : c.gone) EXPECT_FALSE(f.exists("Datadirectory\\" + p)) << c.what << ": " << p;
-        for (const auto& p : c.kept) EXPECT_TRUE(f.exists("Datadirectory\\" + p)) << c.what << ": " << p;
+        sweepData(f, "Datadirectory", c.old ? 15 : 1);
+        EXPECT_EQ(tree(f, kData), c.left) << c.what;  // the swept folder itself always stays
         expectQuiet(f);
     }
 }
@@ -286,60 +251,39 @@ TEST(DataSweepFolders, RemovesSubfoldersLeftWithoutBytes) {
 TEST(DataSweepLinks, LinksGoAsLinksAndWhatTheyPointToStays) {
     for (const bool old : {true, false}) {
         FakeRun f;
-        const std::string outside = f.machine.path() + "/outside";
-        fs::create_directories(outside + "/sub");
-        std::ofstream(outside + "/f.dat") << "bytes";
-        std::ofstream(outside + "/sub/g.dat") << "bytes";
-        std::ofstream(outside + "/sub/empty.dat") << "";
-        makeFolder(f, "Datadirectory\\S");
-        makeFile(f, "Datadirectory\\T\\y.dat", 1);
-        fs::create_symlink(outside, f.hostFile("Datadirectory\\S\\folder-link"));
-        fs::create_symlink(outside + "/sub", f.hostFile("Datadirectory\\T\\folder-link"));
-        fs::create_symlink(outside + "/f.dat", f.hostFile("Datadirectory\\file-link"));
-        f.os.clock = onDay(createdOf(f, "Datadirectory\\S\\folder-link"), old ? 30 : 1, 12, 0);
-
-        PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-
+        const std::string outside = outsideTree(f), outsideBefore = tree(outside);
+        makeFolder(f, kData + "S");
+        makeFile(f, kData + "T\\y.dat", 1);
+        link(f, kData + "S\\folder-link", outside, kNow);
+        link(f, kData + "T\\folder-link", outside + "/sub", kNow);
+        link(f, kData + "file-link", outside + "/o.log", kNow);
+        sweepData(f, kData + "S\\folder-link", old ? 30 : 1);
         // S held nothing but a link: no bytes, so it goes, its link removed as a link.
-        EXPECT_FALSE(f.exists("Datadirectory\\S")) << old;
-        EXPECT_EQ(f.exists("Datadirectory\\T\\folder-link"), !old);
-        EXPECT_EQ(f.exists("Datadirectory\\file-link"), !old);
-        EXPECT_EQ(f.exists("Datadirectory\\T\\y.dat"), !old);
-        for (const char* name : {"/f.dat", "/sub/g.dat", "/sub/empty.dat"})
-            EXPECT_TRUE(fs::exists(outside + name)) << name << " was reached through a link";
+        EXPECT_EQ(tree(f, kData), old ? "" : "T T/folder-link T/y.dat file-link");
+        EXPECT_EQ(tree(outside), outsideBefore) << "nothing is reached through a link";
         expectQuiet(f);
     }
 }
 
-// ------------------------------------------------- missing folders, deletion
-
-TEST(LogSweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
+TEST(SweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
     FakeRun f;
     f.run.statusDescription = "from an earlier check";
-    PriSubDeleteLogs(f.ctx, f.install + "ApplicationLog\\");
+    sweepLogs(f);
     PriSubDeleteOldData(f.ctx, f.install + "Datadirectory\\", 14);
     expectQuiet(f);
     EXPECT_EQ(f.run.statusDescription, "from an earlier check");
-    for (const auto& call : f.os.calls) EXPECT_NE(call.rfind("listFolder", 0), 0u) << call;
 }
 
-TEST(DeleteFile, ReadOnlyAndMissingFiles) {
+TEST(DeleteFile, ReadOnlyFilesGoAndAMissingOneIsNoFailure) {
     FakeRun f;
-    f.writeFile("Datadirectory\\ro.dat", "read-only");
-    f.writeFile("ApplicationLog\\ro.log", "read-only");
-    setModified(f.hostFile("ApplicationLog\\ro.log"), kOld);
-    for (const char* p : {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log"})
+    for (const char* p : {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log", "direct.txt"}) {
+        makeFile(f, p, 9, &kOld);
         chmod(f.hostFile(p).c_str(), 0444);
-    f.writeFile("direct.txt", "x");
-    chmod(f.hostFile("direct.txt").c_str(), 0444);
-
+    }
     SubDeleteFiles(f.ctx, f.install + "direct.txt");
     SubDeleteFiles(f.ctx, f.install + "never-was.txt");
-    f.os.clock = kNow;
-    PriSubDeleteLogs(f.ctx, logsFolder(f));
-    f.os.clock = onDay(createdOf(f, "Datadirectory\\ro.dat"), 15, 12, 0);
-    PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-
+    sweepLogs(f);
+    sweepData(f, "Datadirectory\\ro.dat", 15);
     for (const char* p : {"direct.txt", "Datadirectory\\ro.dat", "ApplicationLog\\ro.log"})
         EXPECT_FALSE(f.exists(p)) << p;
     expectQuiet(f);
@@ -351,20 +295,15 @@ TEST(DeleteFile, AFileThatCannotBeDeletedIsLoggedAndTheSweepGoesOn) {
     for (const bool logSweep : {true, false}) {
         FakeRun f;
         const std::string folder = logSweep ? "ApplicationLog\\S\\" : "Datadirectory\\S\\";
-        for (const char* name : {"a.dat", "b.dat"}) {
-            f.writeFile(folder + name, "bytes");
-            setModified(f.hostFile(folder + name), kOld);
-        }
-        f.os.clock = logSweep ? kNow : onDay(createdOf(f, folder + "a.dat"), 20, 12, 0);
+        for (const char* name : {"a.dat", "b.dat"}) makeFile(f, folder + name, 5, &kOld);
         f.os.failOn("deleteFile", "S\\a.dat", 32, busy);
-
         if (logSweep)
-            PriSubDeleteLogs(f.ctx, logsFolder(f));
+            sweepLogs(f);
         else
-            PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-
-        EXPECT_EQ(f.logMessages(), Lines{"ERR : Error Source : SubDeleteFiles(),File : " +
-                                         f.install + folder + "a.dat,Desc:" + busy});
+            sweepData(f, folder + "a.dat", 20);
+        EXPECT_EQ(f.logMessages(),
+                  Lines{"ERR : Error Source : SubDeleteFiles(),File : " + f.install + folder +
+                        "a.dat,Desc:" + busy});
         EXPECT_TRUE(f.exists(folder + "a.dat"));
         EXPECT_FALSE(f.exists(folder + "b.dat")) << "the sweep goes on";
         EXPECT_TRUE(f.reportFiles().empty());
@@ -374,108 +313,79 @@ TEST(DeleteFile, AFileThatCannotBeDeletedIsLoggedAndTheSweepGoesOn) {
 
 // ------------------------------------------------------------ failure scopes
 
-// Every file old; listings in name order so that "later siblings" are known.
-void oldTree(FakeRun& f, const Lines& files) {
-    f.os.sortedListings = true;
-    for (const auto& p : files) {
-        f.writeFile(p, "old");
-        setModified(f.hostFile(p), kOld);
-    }
-    f.os.clock = kNow;
-}
-
 TEST(LogSweepFailure, AFolderThatCannotBeListedEndsTheInvocationThatLooksIntoIt) {
     FakeRun f;
-    oldTree(f, {"ApplicationLog\\top.log", "ApplicationLog\\A\\a.log", "ApplicationLog\\A\\B\\b.log",
-                "ApplicationLog\\A\\C\\c.log", "ApplicationLog\\Y\\D\\d.log",
-                "ApplicationLog\\Y\\E\\e.log", "ApplicationLog\\Z\\z.log"});
-    setModified(f.hostFile("ApplicationLog\\Y\\E\\e.log"), kYoung);
-    f.os.failOn("listFolder", "ApplicationLog\\A\\B\\");
-    f.os.failOn("listFolder", "ApplicationLog\\Y\\D\\");
-
-    PriSubDeleteLogs(f.ctx, logsFolder(f));
-
+    f.os.sortedListings = true;  // so that "later siblings" are known
+    plant(f, kLogs, {"top.log", "A\\a.log", "A\\B\\b.log", "A\\C\\c.log", "Y\\D\\d.log", "Z\\z.log"},
+          kOld);
+    plant(f, kLogs, {"Y\\E\\e.log"}, kYoung);
+    f.os.failOn("listFolder", kLogs + "A\\B\\");
+    f.os.failOn("listFolder", kLogs + "Y\\D\\");
+    sweepLogs(f);
     // A and Y are nested invocations; each ends at its unlistable subfolder
     // with its own last choice (Y chose nothing), and the top one goes on.
-    EXPECT_EQ(f.logMessages(),
-              (Lines{logError(f.install + "ApplicationLog\\A\\a.log"), logError("")}));
+    EXPECT_EQ(f.logMessages(), (Lines{logError(f.install + kLogs + "A\\a.log"), logError("")}));
     expectFailedReports(f, 2, "Delete log failed. - ", "Agent_DeleteLogs_MNStatus");
-    for (const char* p : {"ApplicationLog\\top.log", "ApplicationLog\\A\\a.log", "ApplicationLog\\Z\\z.log"})
-        EXPECT_FALSE(f.exists(p)) << p;
-    for (const char* p : {"ApplicationLog\\A\\B\\b.log", "ApplicationLog\\A\\C\\c.log",
-                          "ApplicationLog\\Y\\D\\d.log", "ApplicationLog\\Y\\E\\e.log"})
-        EXPECT_TRUE(f.exists(p)) << p;
+    EXPECT_EQ(tree(f, kLogs),
+              "A A/B A/B/b.log A/C A/C/c.log MNStatusLog.txt Y Y/D Y/D/d.log Y/E Y/E/e.log Z");
 }
 
 TEST(LogSweepFailure, InPlaceFolderFailureEndsTheEnclosingInvocation) {
     FakeRun f;
-    oldTree(f, {"ApplicationLog\\top.log", "ApplicationLog\\L1\\l.log", "ApplicationLog\\L2\\m.log",
-                "ApplicationLog\\Z\\z.log"});
-    f.os.failOn("listFolder", "ApplicationLog\\L2\\");
-
-    PriSubDeleteLogs(f.ctx, logsFolder(f));
-
-    // L1's file was examined in place: its choice is the top invocation's last.
-    EXPECT_EQ(f.logMessages(), Lines{logError(f.install + "ApplicationLog\\L1\\l.log")});
+    f.os.sortedListings = true;
+    plant(f, kLogs, {"top.log", "L1\\l.log", "L2\\m.log", "Z\\z.log"}, kOld);
+    f.os.failOn("listFolder", kLogs + "L2\\");
+    sweepLogs(f);
+    // L1's file was examined in place: its choice is the top invocation's last;
+    // the later sibling Z is not examined.
+    EXPECT_EQ(f.logMessages(), Lines{logError(f.install + kLogs + "L1\\l.log")});
     expectFailedReports(f, 1, "Delete log failed. - ", "Agent_DeleteLogs_MNStatus");
-    EXPECT_FALSE(f.exists("ApplicationLog\\L1\\l.log"));
-    EXPECT_TRUE(f.exists("ApplicationLog\\Z\\z.log")) << "later siblings are not examined";
+    EXPECT_EQ(tree(f, kLogs), "L1 L2 L2/m.log MNStatusLog.txt Z Z/z.log");
 }
 
 TEST(LogSweepFailure, ListingThatBreaksOffIsChargedByWhetherTheFolderHasSubfolders) {
     for (const bool hasSubfolder : {false, true}) {
         FakeRun f;
-        oldTree(f, {"ApplicationLog\\top.log", "ApplicationLog\\N\\b.log", "ApplicationLog\\Z\\z.log"});
-        f.writeFile("ApplicationLog\\N\\a.log", "young");
-        setModified(f.hostFile("ApplicationLog\\N\\a.log"), kYoung);
-        if (hasSubfolder) oldTree(f, {"ApplicationLog\\N\\zsub\\s.log"});
+        f.os.sortedListings = true;
+        plant(f, kLogs, {"top.log", "N\\b.log", "Z\\z.log"}, kOld);
+        plant(f, kLogs, {"N\\a.log"}, kYoung);
+        if (hasSubfolder) plant(f, kLogs, {"N\\zsub\\s.log"}, kOld);
         // The listing of N breaks off at b.log once; N is listed again to count its subfolders.
-        f.os.failOnceOn("listEntry", "ApplicationLog\\N\\b.log");
-
-        PriSubDeleteLogs(f.ctx, logsFolder(f));
-
+        f.os.failOnceOn("listEntry", kLogs + "N\\b.log");
+        sweepLogs(f);
         // Nested: N's own invocation had chosen nothing. In place: the top one had chosen top.log.
         EXPECT_EQ(f.logMessages(),
-                  Lines{logError(hasSubfolder ? "" : f.install + "ApplicationLog\\top.log")});
+                  Lines{logError(hasSubfolder ? "" : f.install + kLogs + "top.log")});
         expectFailedReports(f, 1, "Delete log failed. - ", "Agent_DeleteLogs_MNStatus");
-        EXPECT_TRUE(f.exists("ApplicationLog\\N\\b.log"));
-        EXPECT_EQ(f.exists("ApplicationLog\\Z\\z.log"), !hasSubfolder) << hasSubfolder;
-        if (hasSubfolder) {
-            EXPECT_TRUE(f.exists("ApplicationLog\\N\\zsub\\s.log"));
-        }
+        EXPECT_EQ(tree(f, kLogs), hasSubfolder
+                                      ? "MNStatusLog.txt N N/a.log N/b.log N/zsub N/zsub/s.log Z"
+                                      : "MNStatusLog.txt N N/a.log N/b.log Z Z/z.log");
     }
 }
 
 TEST(DataSweepFailure, ASubfolderThatCannotBeMeasuredEndsTheInvocationThatExaminesIt) {
     FakeRun f;
-    oldTree(f, {"Datadirectory\\top.dat", "Datadirectory\\A\\a.dat", "Datadirectory\\Z\\z.dat"});
-    f.os.failOn("listFolder", "Datadirectory\\A\\");
-    f.os.clock = onDay(createdOf(f, "Datadirectory\\top.dat"), 15, 12, 0);
-
-    PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-
-    // A's own invocation fails, then the top one cannot measure A.
+    f.os.sortedListings = true;
+    plant(f, kData, {"top.dat", "A\\a.dat", "Z\\z.dat"}, kOld);
+    f.os.failOn("listFolder", kData + "A\\");
+    sweepData(f, kData + "top.dat", 15);
+    // A's own invocation fails, then the top one cannot measure A; Z is not swept.
     EXPECT_EQ(f.logMessages(), (Lines{kDataError, kDataError}));
     expectFailedReports(f, 2, "Failed to Delete data", "Agent_DeleteData_MNStatus");
-    EXPECT_FALSE(f.exists("Datadirectory\\top.dat"));
-    EXPECT_TRUE(f.exists("Datadirectory\\Z\\z.dat")) << "later siblings are not swept";
+    EXPECT_EQ(tree(f, kData), "A A/a.dat Z Z/z.dat");
 }
 
 TEST(DataSweepFailure, ANestedFailureEndsAloneWhenItsFolderCanStillBeMeasured) {
     FakeRun f;
     f.os.sortedListings = true;
-    makeFile(f, "Datadirectory\\A\\young.dat", 4);
-    for (const char* p : {"Datadirectory\\A\\B", "Datadirectory\\A\\C", "Datadirectory\\Z"}) makeFolder(f, p);
-    f.os.failOn("removeFolder", "Datadirectory\\A\\B\\");
-    f.os.clock = onDay(createdOf(f, "Datadirectory\\A\\young.dat"), 1, 12, 0);
-
-    PriSubDeleteOldData(f.ctx, dataFolder(f), 14);
-
+    makeFile(f, kData + "A\\young.dat", 4);
+    for (const char* p : {"A\\B", "A\\C", "Z"}) makeFolder(f, kData + p);
+    f.os.failOn("removeFolder", kData + "A\\B\\");
+    sweepData(f, kData + "A\\young.dat", 1);
     EXPECT_EQ(f.logMessages(), Lines{kDataError});
     expectFailedReports(f, 1, "Failed to Delete data", "Agent_DeleteData_MNStatus");
-    for (const char* p : {"Datadirectory\\A\\young.dat", "Datadirectory\\A\\B", "Datadirectory\\A\\C"})
-        EXPECT_TRUE(f.exists(p)) << p << ": A's invocation ended at B";
-    EXPECT_FALSE(f.exists("Datadirectory\\Z")) << "the top invocation goes on";
+    // A's invocation ended at B; the top one went on and removed Z.
+    EXPECT_EQ(tree(f, kData), "A A/B A/C A/young.dat");
 }
 
 }  // namespace
