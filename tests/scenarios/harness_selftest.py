@@ -204,5 +204,203 @@ class FileExpectations(unittest.TestCase):
             self.assertEqual(sorted(shallow), ["a", "b"])
 
 
+class PerTargetKeys(unittest.TestCase):
+    def test_on_target_replaces_keys_on_that_target_only(self):
+        from harness import scenario as scn
+        base = {"name": "x", "command": "", "exit": 0, "expect": {"a": "exists"},
+                "on_target": {"wine": {"expect": {"a": "absent"}}}}
+        scn.validate(base, "t")
+        self.assertEqual(scn.for_target(base, "host")["expect"], {"a": "exists"})
+        self.assertEqual(scn.for_target(base, "wine")["expect"], {"a": "absent"})
+        for wrong in ({"dos": {}}, {"wine": {"name": "y"}}, {"wine": {"expcet": {}}}):
+            with self.subTest(on_target=wrong):
+                with self.assertRaises(ValueError):
+                    scn.validate(dict(base, on_target=wrong), "t")
+
+
+class HostStandins(unittest.TestCase):
+    """The host's regsvr32 must fail where Wine's real one fails: a path split
+    at its blank would otherwise pass as a registration."""
+
+    def test_regsvr32_takes_the_whole_path_of_a_library_only(self):
+        import subprocess
+        from harness import support_programs
+        with tempfile.TemporaryDirectory() as machine:
+            folder = os.path.join(machine, "drives", "c", "A B")
+            os.makedirs(folder)
+            support_programs.place_host_standin("test_logparser.dll",
+                                                os.path.join(folder, "L.dll"))
+            with open(os.path.join(folder, "text.dll"), "w") as handle:
+                handle.write("not a library")
+            tool = os.path.join(machine, "regsvr32")
+            with open(tool, "w") as handle:
+                handle.write(support_programs.REGSVR32)
+            os.chmod(tool, 0o755)
+            env = dict(os.environ, QUILLET_MACHINE=machine)
+            cases = [(["/s", "C:\\A B\\L.dll"], 0), (["/s", "C:\\A", "B\\L.dll"], 9),
+                     (["C:\\A B\\L.dll"], 9), (["/s", "C:\\A B\\text.dll"], 3),
+                     (["/s", "C:\\A B\\none.dll"], 3)]
+            for args, code in cases:
+                with self.subTest(args=args):
+                    done = subprocess.run([tool] + args, env=env, capture_output=True)
+                    self.assertEqual(done.returncode, code)
+            with open(os.path.join(folder, "logparser_calls.txt"), "rb") as handle:
+                self.assertEqual(handle.read(), b"registered\r\n")
+
+
+
+class StatusReports(unittest.TestCase):
+    """A report check that let a wrong key order, a padded hour or a stamp
+    far from the name through would hide faults of the report writer."""
+
+    GOOD = (b"[STATUS_INFO]\r\nRegID=12345\r\nDesc=x Not started\r\nPID=P\r\nSysID=\r\n"
+            b"LastRunDateTime=12/05/2026 4:13:02\r\nNextRunDateTime=\r\n"
+            b"LastRunStatusCode=Failed\r\n")
+    NAME = "12345_Quillet_20261205041301.ini"
+
+    def test_layout_name_and_time(self):
+        good = self.GOOD
+        cases = [
+            (self.NAME, good, True),
+            ("12345_Quillet_20261205041302.ini", good, True),       # same second
+            ("12345_Quillet_20261205041300.ini", good, False),      # two seconds later
+            ("12345_Quillet_20261205041303.ini", good, False),      # before the stamp
+            ("0_Quillet_20261205041301.ini", good, False),          # RegID differs
+            ("12345_Quillet_2026120504130.ini", good, False),       # 13 digits
+            (self.NAME, good.replace(b" 4:13", b" 04:13"), False),  # padded hour
+            (self.NAME, good.replace(b"12/05/2026", b"12/5/2026"), False),
+            (self.NAME, good.replace(b"SysID=\r\n", b""), False),      # empty key left out
+            (self.NAME, good.replace(b"SysID=", b"SysID=1"), False),
+            (self.NAME, good.replace(b"Desc=x Not started\r\nPID=P",
+                                     b"PID=P\r\nDesc=x Not started"), False),   # order
+            (self.NAME, good.replace(b"\r\n", b"\n"), False),
+            (self.NAME, good.replace(b"Failed", b"SUCCESS"), False),   # SUCCESS has no Desc
+            (self.NAME, good.replace(b"Failed", b"Success"), True),
+            (self.NAME, good + b"Extra=1\r\n", False),
+        ]
+        for name, data, holds in cases:
+            with self.subTest(name=name, data=data):
+                failures = checks.check_status_report("r", name, data)
+                self.assertEqual(not failures, holds, failures)
+
+    def test_glob_checks_of_names_gaps_and_counts(self):
+        with tempfile.TemporaryDirectory() as root:
+            folder = os.path.join(root, "PMStatus")
+            os.makedirs(folder)
+            for stamp, pid in (("20261205041301", "A"), ("20261205041303", "B"),
+                               ("20261205041306", "B")):
+                with open(os.path.join(folder, "7_Quillet_%s.ini" % stamp), "wb") as handle:
+                    handle.write(b"[STATUS_INFO]\r\nPID=" + pid.encode() + b"\r\n")
+            resolve = lambda p: os.path.join(root, *p.split("\\"))  # noqa: E731
+            same = lambda p: p  # noqa: E731
+            b_pid = {"STATUS_INFO": {"PID": "B"}}
+            cases = [
+                ({"names": r"7_Quillet_[0-9]{14}\.ini"}, True),
+                ({"names": r"7_Quillet_2026120504130[0-5]\.ini"}, False),
+                ({"min_gap_seconds": 2}, True),
+                ({"min_gap_seconds": 3}, False),
+                ({"count_ini": [(b_pid, 2)]}, True),
+                ({"count_ini": [(b_pid, 1)]}, False),
+                ({"count_ini": [({"STATUS_INFO": {"PID": "C"}}, 0)]}, True),
+            ]
+            for check, holds in cases:
+                with self.subTest(check=check):
+                    failures = checks.check_expectations({"PMStatus\\*": check}, resolve, same)
+                    self.assertEqual(not failures, holds, failures)
+
+
+class SeveralRuns(unittest.TestCase):
+    def test_runs_and_their_keys(self):
+        from harness import scenario as scn
+        one = {"name": "x", "command": "SRV", "exit": 1, "services": {"A": "running"},
+               "files": {"f": ""}, "log": []}
+        scn.validate(one, "t")
+        self.assertEqual(scn.runs_of(one), [{"command": "SRV", "exit": 1, "log": []}])
+        several = {"name": "x", "services": {"A": "stopped"},
+                   "runs": [{"command": "SRV", "exit": 1},
+                            {"services": {"A": "running"}, "command": "SRV", "exit": 0,
+                             "days_later": 3}]}
+        scn.validate(several, "t")
+        self.assertEqual([r["exit"] for r in scn.runs_of(several)], [1, 0])
+        self.assertTrue(scn.moves_clock(several))
+        self.assertTrue(scn.uses_services(several))
+        self.assertFalse(scn.moves_clock(one))
+        wrong = [
+            dict(several, command="SRV"),                       # a run's key at the top
+            dict(several, runs=[]),
+            dict(several, runs=[{"command": "SRV"}]),            # no exit
+            dict(several, runs=[{"command": "SRV", "exit": 0, "install": "C:\\x"}]),
+            dict(several, runs=[{"command": "SRV", "exit": 0, "log_match": "filtered"}]),
+            dict(one, local_hour=24),
+        ]
+        for scenario in wrong:
+            with self.subTest(scenario=scenario):
+                with self.assertRaises(ValueError):
+                    scn.validate(scenario, "t")
+
+    def test_a_moved_clock_counts_whole_days_from_the_day_of_preparation(self):
+        import datetime
+        from harness import targets
+        day = datetime.date(2026, 12, 31)
+        self.assertEqual(targets.step_clock({"days_later": 15}, day),
+                         datetime.datetime(2027, 1, 15, 12, 0, 0))
+        self.assertEqual(targets.step_clock({"now": "2026-12-05 04:13:01"}, day),
+                         datetime.datetime(2026, 12, 5, 4, 13, 1))
+        self.assertIsNone(targets.step_clock({"command": ""}, day))
+
+
+class Services(unittest.TestCase):
+    def test_host_table(self):
+        from harness import targets
+        table = {"A": "running", "B": "driver", "C": None, "D": "paused"}
+        self.assertEqual(targets.services_text(table),
+                         "A\trunning\nB\trunning\tkernel_driver\nD\tpaused\n")
+
+    def test_what_wine_can_hold(self):
+        from harness import wine_services
+        cases = [
+            ({"KORBGuard": "running", "KORBX": "start_pending", "Y": None}, True),
+            ({"MountMgr": "driver"}, True),
+            ({"KORBGuard": "driver"}, False),        # no such driver in Wine
+            ({"KORBGuard": "stop_pending"}, False),  # the test service cannot stay there
+            ({"Spooler": "stopped"}, False),         # Wine's own service
+            ({"KORB Guard": "running"}, False),
+            ("KORBGuard\trunning\n", False),
+            (None, True),
+        ]
+        for table, holds in cases:
+            with self.subTest(table=table):
+                self.assertEqual(wine_services.unsupported(table) is None, holds)
+
+    def test_changes_go_through_the_service_control_manager(self):
+        from harness import wine_services
+        made = wine_services.WineServices("/nonexistent", "/nonexistent", "/t/ts.exe",
+                                          lambda args: 0)
+        made.states = {"R": "running", "P": "paused", "S": "stopped", "Q": "start_pending"}
+        made.options = {n: wine_services.START_OPTIONS[s] for n, s in made.states.items()}
+        program = "Z:\\t\\ts.exe"
+        cases = [
+            ("R", "running", []),
+            ("R", "paused", [program + " --control pause R"]),
+            ("P", "running", [program + " --control continue P"]),
+            ("R", "stopped", [program + " --control stop R"]),
+            ("S", "running", ["sc start S"]),
+            # another start option: registered anew
+            ("S", "paused", ["sc delete S", 'sc create S binPath= "%s S --start-paused"' % program,
+                             "sc start S"]),
+            ("Q", "running", [program + " --control stop Q", "sc delete Q", 'sc create Q binPath= "%s Q"' % program,
+                              "sc start Q"]),
+            ("N", "running", ['sc create N binPath= "%s N"' % program, "sc start N"]),
+            ("N", None, []),
+            ("R", None, [program + " --control stop R", "sc delete R"]),
+        ]
+        for name, want, lines in cases:
+            with self.subTest(name=name, want=want):
+                saved = (dict(made.states), dict(made.options))
+                # the wait for a deleted service to leave the manager is not shown
+                made._gone = lambda _name: []
+                self.assertEqual(made._move(name, want), lines)
+                made.states, made.options = saved
+
 if __name__ == "__main__":
     unittest.main()

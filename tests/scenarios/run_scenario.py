@@ -41,10 +41,29 @@ def created_log(scenario):
     return None
 
 
-def check_log(scenario, target, window):
+def read_log(scenario, target):
+    """The activity log's bytes, or None when there is none."""
     path = target.resolve(scn.install_dir_text(scenario) + LOG_FILE)
-    expected = scenario.get("log")
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
+def check_log(scenario, target, window, step=None, earlier=None):
+    """The log of one run: `step` gives what is expected (the scenario itself
+    for a scenario of one run); `earlier` is the log as the earlier runs of
+    the scenario left it, which this run must have kept and appended to."""
+    step = step if step is not None else scenario
+    path = target.resolve(scn.install_dir_text(scenario) + LOG_FILE)
+    expected = step.get("log")
     if expected is None:
+        if earlier is not None:
+            now = read_log(scenario, target)
+            if now != earlier:
+                return ["the run changed the activity log but should not have: %r"
+                        % (now or b"")[len(earlier):][:400]]
+            return []
         if os.path.lexists(path):
             with open(path, "rb") as handle:
                 return ["an activity log was written but none should be: %r" % handle.read()[:400]]
@@ -55,7 +74,12 @@ def check_log(scenario, target, window):
         data = handle.read()
     failures = []
     old = created_log(scenario)
-    if scenario.get("log_kept"):
+    if earlier is not None:
+        if not data.startswith(earlier):
+            return ["the log of the earlier runs (%d bytes) was not kept and appended to "
+                    "(%d bytes now)" % (len(earlier), len(data))]
+        data = data[len(earlier):]
+    elif step.get("log_kept"):
         if old is None or not data.startswith(old):
             return ["the log in place before the run was not kept and appended to "
                     "(%d bytes now, %d before)" % (len(data), len(old or b""))]
@@ -67,10 +91,40 @@ def check_log(scenario, target, window):
     failures += problems
     failures += checks.stamps_within([s for s in stamps if s is not None], *window)
     wanted = [scn.fill_placeholders(e, scenario) if isinstance(e, str) else e for e in expected]
-    failures += checks.compare_messages(wanted, messages, scenario.get("log_match", "exact"),
-                                        scenario.get("log_filter", ()))
-    failures += checks.absent_messages(scenario.get("log_absent", ()), messages)
+    failures += checks.compare_messages(wanted, messages, step.get("log_match", "exact"),
+                                        step.get("log_filter", ()))
+    failures += checks.absent_messages(step.get("log_absent", ()), messages)
     return failures
+
+
+class local_hour_zone:
+    """While active, the runner and the programs it starts (both inherit TZ)
+    keep local time in a fixed-offset zone in which it is now `hour` o'clock."""
+
+    def __init__(self, hour):
+        self.hour = hour
+
+    def __enter__(self):
+        self.saved = os.environ.get("TZ")
+        if self.hour is None:
+            return self
+        utc_hour = datetime.datetime.now(datetime.timezone.utc).hour
+        offset = (self.hour - utc_hour) % 24
+        if offset > 12:
+            offset -= 24
+        # POSIX counts the offset west of UTC: "QLH-3" is three hours ahead
+        os.environ["TZ"] = "QLH%d" % -offset
+        time.tzset()
+        return self
+
+    def __exit__(self, *_exc):
+        if self.hour is not None:
+            if self.saved is None:
+                os.environ.pop("TZ", None)
+            else:
+                os.environ["TZ"] = self.saved
+            time.tzset()
+        return False
 
 
 def snapshot_all(target):
@@ -86,6 +140,7 @@ def snapshot_all(target):
 def run_one(scenario_id, scenario, target, strict):
     """Runs one scenario on one target; returns "pass", "fail" or "skip"."""
     title = "%s on %s" % (scenario_id, target.name)
+    scenario = scn.for_target(scenario, target.name)
     if target.name not in scenario.get("targets", scn.TARGETS):
         print("SKIP %s: not a scenario of this target" % title)
         return "skip"
@@ -99,44 +154,59 @@ def run_one(scenario_id, scenario, target, strict):
         return "skip"
 
     started = time.monotonic()
-    try:
-        target.begin(scenario)
-        target.prepare()
-        before = snapshot_all(target) if scenario.get("nothing_written") else None
-        # the local time the program sees: moved by faketime when the scenario sets now
-        clock_start = (datetime.datetime.strptime(scenario["now"], targets.TIME_FORMAT)
-                       if scenario.get("now") else datetime.datetime.now())
-        run_started = time.monotonic()
-        status, output = target.run()
-        window = (clock_start,
-                  clock_start + datetime.timedelta(seconds=time.monotonic() - run_started))
-    except (targets.SetupError, OSError, ValueError) as error:
-        print("FAIL %s: the machine could not be prepared or run: %s" % (title, error))
-        traceback.print_exc()
-        return "fail"
-
-    failures = []
-    if status != scenario["exit"]:
-        failures.append("exit status %s, expected %d" % (status, scenario["exit"]))
-    failures += check_log(scenario, target, window)
-    fill = lambda text: scn.fill_placeholders(text, scenario)  # noqa: E731
-    expect = {targets.scenario_path(scenario, path): check
-              for path, check in scenario.get("expect", {}).items()}
-    failures += checks.check_expectations(expect, target.resolve, fill)
-    if before is not None:
-        after = snapshot_all(target)
-        for label in before:
-            failures += checks.compare_snapshots(label, before[label], after[label])
-    leftovers = sorted(os.listdir(target.cwd)) if os.path.isdir(target.cwd) else []
-    if leftovers:
-        failures.append("the run wrote into its working folder: %s" % leftovers)
+    steps = scn.runs_of(scenario)
+    several = len(steps) > 1
+    failures, outputs = [], []
+    with local_hour_zone(scenario.get("local_hour")):
+        try:
+            target.begin(scenario)
+            target.prepare()
+            before = snapshot_all(target) if scenario.get("nothing_written") else None
+            for number, step in enumerate(steps, 1):
+                label = "run %d (%r): " % (number, step["command"]) if several else ""
+                target.apply_step(step)
+                earlier = read_log(scenario, target) if number > 1 else None
+                if earlier is None and number > 1:
+                    earlier = b""
+                # the local time the program sees: moved by faketime when the run says so
+                clock_start = target.run_clock(step) or datetime.datetime.now()
+                run_started = time.monotonic()
+                status, output = target.run(step)
+                window = (clock_start,
+                          clock_start + datetime.timedelta(seconds=time.monotonic() - run_started))
+                if output.strip():
+                    outputs.append(label + output.strip())
+                found = []
+                if status != step["exit"]:
+                    found.append("exit status %s, expected %d" % (status, step["exit"]))
+                found += check_log(scenario, target, window, step, earlier)
+                fill = lambda text: scn.fill_placeholders(text, scenario)  # noqa: E731
+                expect = {targets.scenario_path(scenario, path): check
+                          for path, check in step.get("expect", {}).items()}
+                found += checks.check_expectations(expect, target.resolve, fill)
+                failures += [label + failure for failure in found]
+        except (targets.SetupError, OSError, ValueError) as error:
+            print("FAIL %s: the machine could not be prepared or run: %s" % (title, error))
+            traceback.print_exc()
+            _finish(target, title)
+            return "fail"
+        if before is not None:
+            after = snapshot_all(target)
+            for label in before:
+                failures += checks.compare_snapshots(label, before[label], after[label])
+        leftovers = sorted(os.listdir(target.cwd)) if os.path.isdir(target.cwd) else []
+        if leftovers:
+            failures.append("the run wrote into its working folder: %s" % leftovers)
+        if not _finish(target, title):
+            failures.append("the machine could not be cleared after the runs (see above)")
 
     elapsed = time.monotonic() - started
     if not failures:
         print("PASS %s (%.1f s)" % (title, elapsed))
         return "pass"
     print("FAIL %s (%.1f s)" % (title, elapsed))
-    print("  command text: %r" % scenario["command"])
+    for number, step in enumerate(steps, 1):
+        print("  command text%s: %r" % (" of run %d" % number if several else "", step["command"]))
     for failure in failures:
         print("  - " + failure.replace("\n", "\n    "))
     log_path = target.resolve(scn.install_dir_text(scenario) + LOG_FILE)
@@ -149,10 +219,21 @@ def run_one(scenario_id, scenario, target, strict):
         print("  activity log (%d bytes shown):" % len(data))
         for line in data.decode(checks.ANSI, "replace").split("\r\n")[:200]:
             print("    | " + line)
-    if output.strip():
-        print("  program output:\n    " + output.strip().replace("\n", "\n    "))
+    if outputs:
+        print("  program output:\n    " + "\n".join(outputs).replace("\n", "\n    "))
     print("  machine kept in %s" % target.work)
     return "fail"
+
+
+def _finish(target, title):
+    """Clears what must not outlive the scenario (Wine's services); False when
+    that failed."""
+    try:
+        target.finish()
+        return True
+    except (targets.SetupError, OSError, ValueError) as error:
+        print("FAIL %s: the machine could not be cleared: %s" % (title, error))
+        return False
 
 
 def make_target(args):

@@ -8,6 +8,7 @@ the install folder or an absolute C:\\ path; "*" and "?" in its last part
 make it a glob. A check is "exists", "absent", or a dict of:
   exists / absent   True
   folder            True: a folder (not a file) exists there
+  link              True: a symbolic link (to anything) is there
   content           str or bytes, the exact content
   match             regex searched in the content (decoded as cp1252)
   no_match          regex that must not be found in the content
@@ -19,6 +20,13 @@ make it a glob. A check is "exists", "absent", or a dict of:
   count             (globs) how many files match
   any_ini           (globs) at least one matching file has these INI values
   none_ini          (globs) no matching file has all of these INI values
+  count_ini         (globs) [(ini values, n), ...]: exactly n matching files
+                    have all of these INI values
+  names             (globs) regex that every matching file name fullmatches
+  min_gap_seconds   (globs) the YYYYMMDDHHMMSS stamps in the matching names
+                    lie at least this many seconds apart
+  status_report     True: a status report file written whole (see
+                    check_status_report)
 """
 
 import datetime
@@ -188,6 +196,10 @@ def check_file(label, path, check):
         if exists:
             failures.append("%s exists but should not" % label)
         return failures
+    if check.get("link"):
+        if not os.path.islink(path):
+            failures.append("%s is not a symbolic link" % label)
+        return failures
     if check.get("folder"):
         if not os.path.isdir(path):
             failures.append("%s is not a folder" % label)
@@ -208,6 +220,8 @@ def check_file(label, path, check):
         failures.append("%s does not match /%s/; content %r" % (label, check["match"], text[:400]))
     if "no_match" in check and re.search(check["no_match"], text):
         failures.append("%s matches /%s/ but should not" % (label, check["no_match"]))
+    if check.get("status_report"):
+        failures += check_status_report(label, os.path.basename(path), data)
     for section, keys in check.get("ini", {}).items():
         for key, wanted in keys.items():
             actual = ini_value(data, section, key)
@@ -249,6 +263,21 @@ def check_expectations(expect, resolve, fill):
                                    [os.path.basename(m) for m in matched]))
             spec.pop("count", None)
             spec.pop("exists", None)
+            if "names" in spec:
+                wrong = [os.path.basename(m) for m in matched
+                         if not re.fullmatch(spec["names"], os.path.basename(m))]
+                if wrong:
+                    failures.append("%s: names that do not match /%s/: %s"
+                                    % (win_path, spec["names"], wrong))
+                spec.pop("names")
+            if "min_gap_seconds" in spec:
+                failures += _stamp_gaps(win_path, matched, spec.pop("min_gap_seconds"))
+            for wanted, number in spec.pop("count_ini", ()):
+                hits = [p for p in matched if not check_file(p, p, {"ini": wanted})]
+                if len(hits) != number:
+                    failures.append("%s: %d files have %s, expected %d; files: %s"
+                                    % (win_path, len(hits), wanted, number,
+                                       _ini_summary(matched, wanted)))
             for key, wanted_any in (("any_ini", True), ("none_ini", False)):
                 if key not in spec:
                     continue
@@ -265,6 +294,80 @@ def check_expectations(expect, resolve, fill):
                     failures += check_file(win_path + " -> " + os.path.basename(path), path, spec)
             continue
         failures += check_file(win_path, real, check)
+    return failures
+
+
+# ----------------------------------------------------------------- status reports
+
+STAMP_IN_NAME = re.compile(r"(?:^|_)([0-9]{14})(?=\.)")
+REPORT_NAME = re.compile(r"(.*)_Quillet_([0-9]{14})\.ini")
+REPORT_KEYS = ["RegID", "Desc", "PID", "SysID", "LastRunDateTime", "NextRunDateTime",
+               "LastRunStatusCode"]
+# MM/DD/YYYY H:MM:SS: the hour without a leading zero
+REPORT_TIME = re.compile(r"(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4} "
+                         r"([0-9]|1[0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]")
+
+
+def _stamp_of(name):
+    found = STAMP_IN_NAME.search(name)
+    if not found:
+        return None
+    try:
+        return datetime.datetime.strptime(found.group(1), "%Y%m%d%H%M%S")
+    except ValueError:
+        return None
+
+
+def _stamp_gaps(label, paths, seconds):
+    stamps = sorted((_stamp_of(os.path.basename(p)), os.path.basename(p)) for p in paths
+                    if _stamp_of(os.path.basename(p)) is not None)
+    failures = []
+    for (first, first_name), (second, second_name) in zip(stamps, stamps[1:]):
+        if (second - first).total_seconds() < seconds:
+            failures.append("%s: %s and %s are less than %d s apart"
+                            % (label, first_name, second_name, seconds))
+    return failures
+
+
+def check_status_report(label, name, data):
+    """A status report as the writer makes it in a new file: the name
+    RegID_Quillet_YYYYMMDDHHMMSS.ini, the section STATUS_INFO and its seven
+    keys in their order, each present (empty values too), CR LF line ends,
+    RegID as in the name, LastRunDateTime as MM/DD/YYYY H:MM:SS at most one
+    second after the name's stamp, and no Desc with the status SUCCESS."""
+    failures = []
+    named = REPORT_NAME.fullmatch(name)
+    if not named:
+        return ["%s: the name is not RegID_Quillet_YYYYMMDDHHMMSS.ini" % label]
+    stamp = _stamp_of(name)
+    if stamp is None:
+        failures.append("%s: the stamp of the name is no date and time" % label)
+    if not data.endswith(b"\r\n") or b"\n" in data.replace(b"\r\n", b""):
+        failures.append("%s: lines do not all end with CR LF: %r" % (label, data[:300]))
+    lines = data.decode(ANSI, "replace").split("\r\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    keys = [line.split("=", 1)[0] for line in lines[1:]]
+    if (lines[:1] != ["[STATUS_INFO]"] or keys != REPORT_KEYS
+            or not all("=" in line for line in lines[1:])):
+        return failures + ["%s: not the section STATUS_INFO with the keys %s in this order: %r"
+                           % (label, REPORT_KEYS, lines)]
+    values = dict(line.split("=", 1) for line in lines[1:])
+    if values["RegID"] != named.group(1):
+        failures.append("%s: RegID=%r differs from the name" % (label, values["RegID"]))
+    for key in ("SysID", "NextRunDateTime"):
+        if values[key] != "":
+            failures.append("%s: %s=%r, expected empty" % (label, key, values[key]))
+    if values["LastRunStatusCode"] == "SUCCESS" and values["Desc"] != "":
+        failures.append("%s: Desc=%r with the status SUCCESS" % (label, values["Desc"]))
+    last = values["LastRunDateTime"]
+    if not REPORT_TIME.fullmatch(last):
+        failures.append("%s: LastRunDateTime=%r is not MM/DD/YYYY H:MM:SS" % (label, last))
+    elif stamp is not None:
+        written = datetime.datetime.strptime(last, "%m/%d/%Y %H:%M:%S")
+        if not 0 <= (written - stamp).total_seconds() <= 1:
+            failures.append("%s: LastRunDateTime=%r is not the stamp of the name or one "
+                            "second later" % (label, last))
     return failures
 
 

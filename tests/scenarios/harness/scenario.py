@@ -1,7 +1,8 @@
 """What a scenario is, and where scenarios come from.
 
 A scenario is a small dict in a topic module (tests/scenarios/topic_*.py, a
-list named SCENARIOS). Keys, all optional but `name`, `command` and `exit`:
+list named SCENARIOS). Keys, all optional but `name`, `command` and `exit`
+(which a scenario of several runs gives in each run instead):
 
   name        unique over all topics: letters, digits, "_"
   install     the agent install folder, a Windows path; default
@@ -14,14 +15,34 @@ list named SCENARIOS). Keys, all optional but `name`, `command` and `exit`:
               absolute C:\\ path); content is str, bytes, or a dict with
               "content" or "size", and optional "age_days" (last-modified that
               many days before now), "mtime" ("YYYY-MM-DD HH:MM:SS", local),
-              "readonly"
+              "modified_days_ago" (last-modified that many calendar days
+              before today, at "modified_at", "HH:MM:SS", default noon),
+              "readonly"; or {"copy": NAME}: the support program NAME of
+              tests/support (e.g. "parvix_standin.exe"), the built one under
+              Wine, its stand-in on the host (harness/support_programs.py)
   folders     [path, ...] empty folders to create
-  services    host services table: None = no table (the service control
-              manager refuses the connection, every service reads as not
-              running); a dict {name: state} or the table's text
+  links       {path: target path | {"target": path, "age_days": N}}: a
+              symbolic link to a folder or file (a Unix symlink on both
+              targets: Wine 8 cannot make Windows links); "age_days" sets the
+              link's own last-modified time, "target_age_days" that of what it
+              points to (a folder's, say)
+  services    the service control manager: None = none at all on the host
+              (it refuses the connection, every service reads as not
+              running); a dict {name: state}, state one of the host table's
+              (running, stopped, paused, start_pending, stop_pending, ...),
+              "driver" (a loaded kernel driver) or None (no such service);
+              or the host table's text. Under Wine real services of
+              tests/support/test_service.exe (harness/wine_services.py)
   host_bin    {program name: script text} placed in <machine>/bin (host only)
+  host_env    {name: value} environment of the host program (host only), e.g.
+              PATH; "{machine}" stands for the machine folder
   now         "YYYY-MM-DD HH:MM:SS": the local time the run starts at (host,
               through faketime; the clock cannot be moved under Wine)
+  days_later  N: the run starts at noon N days after the day the machine was
+              prepared (host, faketime): files born at preparation are then
+              exactly N calendar days old whatever the time of day
+  local_hour  H: the run's time zone is a fixed offset from UTC chosen so that
+              the local hour is H when the scenario starts (both targets)
   targets     ("host", "wine") by default
   command     the exact command text (everything after the program's name)
   windows_command_line  under Wine, the whole command line instead (program
@@ -42,6 +63,16 @@ list named SCENARIOS). Keys, all optional but `name`, `command` and `exit`:
   expect      {path or glob: check} - see harness.checks
   nothing_written  True: the run may not create, change or delete any file
   why         a note for the reader: what makes this case matter
+  on_target   {"host" | "wine": {key: value}}: keys that replace the
+              scenario's own on that target, where the platform itself
+              differs (say why in `why`)
+  runs        [run, ...]: several runs of the program on the same machine,
+              in order. A run is a dict of the keys of RUN_KEYS: command,
+              exit, log (the messages that this run adds to the log), expect
+              (checked after this run), ... and the changes made before it
+              starts: "services" (the states that change), "files" (written),
+              "delete" (paths removed). The scenario's own keys then prepare
+              the machine only.
 
 Always checked: the exit status, every log line's timestamp (MM/DD/YYYY
 HH:MM:SS, TAB; within the run's local time) and CR LF, and that nothing is
@@ -148,10 +179,47 @@ def load_all():
 
 KNOWN_KEYS = {
     "name", "install", "registry", "registry_keys", "registry_format", "files",
-    "folders", "services", "host_bin", "now", "targets", "command", "exit", "log",
+    "folders", "services", "host_bin", "host_env", "now", "targets", "command", "exit", "log",
     "log_match", "log_filter", "log_absent", "log_kept", "expect", "nothing_written",
-    "why", "windows_command_line",
+    "why", "windows_command_line", "on_target", "runs", "days_later", "links", "local_hour",
 }
+
+
+# What one run of the program is given and checked with.
+RUN_KEYS = {
+    "command", "exit", "log", "log_match", "log_filter", "log_absent", "log_kept", "expect",
+    "windows_command_line", "now", "days_later", "services", "files", "delete", "why",
+}
+# Keys of a scenario with "runs" that prepare the machine; the others belong to a run.
+MACHINE_KEYS = KNOWN_KEYS - (RUN_KEYS - {"services", "files", "why"}) - {"nothing_written"}
+
+
+def runs_of(scenario):
+    """The runs of a scenario in order: its "runs", or the scenario itself as
+    its one run (its files and services then prepare the machine)."""
+    if "runs" in scenario:
+        return list(scenario["runs"])
+    return [{key: scenario[key] for key in RUN_KEYS - {"services", "files"} if key in scenario}]
+
+
+def moves_clock(scenario):
+    return any(step.get("now") or step.get("days_later") is not None
+               for step in runs_of(scenario))
+
+
+def uses_services(scenario):
+    return bool(scenario.get("services")) or any(step.get("services")
+                                                 for step in runs_of(scenario))
+
+
+def for_target(scenario, target):
+    """The scenario as it runs on `target`: its on_target keys applied."""
+    changes = scenario.get("on_target", {}).get(target)
+    if not changes:
+        return scenario
+    result = dict(scenario)
+    result.update(changes)
+    return result
 
 
 def validate(scenario, topic):
@@ -162,15 +230,35 @@ def validate(scenario, topic):
         raise ValueError("%s: unknown keys %s" % (where, sorted(unknown)))
     if not NAME_PATTERN.match(name):
         raise ValueError("%s: name must be lower-case letters, digits and _" % where)
-    for key in ("command", "exit"):
-        if key not in scenario:
-            raise ValueError("%s: %s is missing" % (where, key))
-    if scenario.get("log_match", "exact") not in ("exact", "subsequence", "filtered"):
-        raise ValueError("%s: log_match must be exact, subsequence or filtered" % where)
-    if scenario.get("log_match") == "filtered" and not scenario.get("log_filter"):
-        raise ValueError("%s: log_match filtered needs log_filter" % where)
+    if "runs" in scenario:
+        misplaced = set(scenario) - MACHINE_KEYS
+        if misplaced:
+            raise ValueError("%s: with runs, %s belong in each run" % (where, sorted(misplaced)))
+        if not scenario["runs"]:
+            raise ValueError("%s: runs is empty" % where)
+        for number, step in enumerate(scenario["runs"], 1):
+            unknown = set(step) - RUN_KEYS
+            if unknown:
+                raise ValueError("%s, run %d: unknown keys %s" % (where, number, sorted(unknown)))
+    for number, step in enumerate(runs_of(scenario), 1):
+        at = where if "runs" not in scenario else "%s, run %d" % (where, number)
+        for key in ("command", "exit"):
+            if key not in step:
+                raise ValueError("%s: %s is missing" % (at, key))
+        if step.get("log_match", "exact") not in ("exact", "subsequence", "filtered"):
+            raise ValueError("%s: log_match must be exact, subsequence or filtered" % at)
+        if step.get("log_match") == "filtered" and not step.get("log_filter"):
+            raise ValueError("%s: log_match filtered needs log_filter" % at)
+        if "\0" in step["command"]:
+            raise ValueError("%s: a command text cannot hold NUL" % at)
+    if "local_hour" in scenario and scenario["local_hour"] not in range(24):
+        raise ValueError("%s: local_hour must be 0 to 23" % where)
     for target in scenario.get("targets", TARGETS):
         if target not in TARGETS:
             raise ValueError("%s: unknown target %s" % (where, target))
-    if "\0" in scenario["command"]:
-        raise ValueError("%s: a command text cannot hold NUL" % where)
+    for target, changes in scenario.get("on_target", {}).items():
+        if target not in TARGETS:
+            raise ValueError("%s: on_target names an unknown target %s" % (where, target))
+        wrong = set(changes) - (KNOWN_KEYS - {"name", "on_target"})
+        if wrong:
+            raise ValueError("%s: on_target %s cannot set %s" % (where, target, sorted(wrong)))
