@@ -1,15 +1,14 @@
 // Checks the Windows implementation of os::System against a real Win32 (Wine
 // in the test runs, or Windows itself) on fixtures of its own: registry keys
-// in the 32-bit view, files in the temporary folder, services from
-// test_service.exe beside it. Exits 0 when every check passed, 1 otherwise.
+// in the 32-bit view, files in the temporary folder. The service listing is
+// checked by the service scenarios, through quillet.exe and real services.
+// Exits 0 when every check passed, 1 otherwise.
 // Run it in a time zone with daylight saving time (TZ=Europe/Berlin under
 // Wine) so that the local-time checks of file dates count; --many-subkeys
 // also lists a key of 33,000 subkeys (some 15 s under Wine). It is its own
 // child for the process checks: --exit N, --sleep MS, and with
 // QUILLET_CHECK_ECHO=FILE it writes the command text it received to FILE.
 #include <windows.h>
-// after windows.h
-#include <winsvc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -464,97 +463,6 @@ void checkProfile(System& os, const std::string& base) {
     });
 }
 
-// ---------------------------------------------------------------- services
-
-// Polls the manager until the state is reached; ten seconds at most.
-bool waitFor(SC_HANDLE service, DWORD state) {
-    SERVICE_STATUS status;
-    for (int i = 0; i < 100; ++i) {
-        if (!QueryServiceStatus(service, &status)) return false;
-        if (status.dwCurrentState == state) return true;
-        Sleep(100);
-    }
-    return false;
-}
-
-bool control(SC_HANDLE service, DWORD code, DWORD state) {
-    SERVICE_STATUS status;
-    return ControlService(service, code, &status) && waitFor(service, state);
-}
-
-void removeService(SC_HANDLE service) {
-    control(service, SERVICE_CONTROL_STOP, SERVICE_STOPPED);
-    DeleteService(service);
-    CloseServiceHandle(service);
-}
-
-bool listed(System& os, const std::string& name) {
-    const auto names = os.activeServiceNames();
-    return names && std::find(names->begin(), names->end(), name) != names->end();
-}
-
-void checkServices(System& os) {
-    const auto before = os.activeServiceNames();
-    check(before.has_value(), "activeServiceNames answers",
-          before ? std::to_string(before->size()) + " active" : "nullopt");
-
-    const std::string program = folderOf(selfPath()) + "test_service.exe";
-    if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        skip("services", "test_service.exe is not beside this program");
-        return;
-    }
-    // Created afresh, then started (all but Idle), and deleted again at the end.
-    struct Service {
-        const char *name, *args;
-        DWORD started;
-        const char* what;
-    } const fixture[] = {
-        {"QuilletCheckRun", " QuilletCheckRun", SERVICE_RUNNING, "start a test service"},
-        {"QuilletCheckIdle", "", 0, ""},
-        {"QuilletCheckPaused", " --start-paused", SERVICE_PAUSED,
-         "start a test service that pauses at once"},
-        {"QuilletCheckPending", " --start-pending", SERVICE_START_PENDING,
-         "start a test service that stays start-pending"},
-    };
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::vector<SC_HANDLE> services;
-    for (const Service& s : fixture) {
-        if (SC_HANDLE old = OpenServiceA(manager, s.name, SERVICE_ALL_ACCESS)) removeService(old);
-        const std::string command = "\"" + program + "\"" + s.args;
-        if (SC_HANDLE service = CreateServiceA(
-                manager, s.name, (s.name + " display"s).c_str(), SERVICE_ALL_ACCESS,
-                SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr))
-            services.push_back(service);
-    }
-    if (services.size() == 4) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            if (fixture[i].started == 0) continue;
-            const bool started = StartServiceA(services[i], 0, nullptr) != FALSE;
-            const DWORD error = started ? 0 : GetLastError();
-            check(started && waitFor(services[i], fixture[i].started), fixture[i].what,
-                  started ? "" : "error " + std::to_string(error));
-        }
-    } else {
-        check(false, "create the fixture's services", std::to_string(GetLastError()));
-    }
-    SC_HANDLE running = services.empty() ? nullptr : services[0];
-    checkAll({
-        {listed(os, "QuilletCheckRun"), "a running service is listed"},
-        {listed(os, "QuilletCheckPaused"), "a paused service is listed"},
-        {listed(os, "QuilletCheckPending"), "a start-pending service is listed"},
-        {!listed(os, "QuilletCheckIdle"), "a stopped service is not listed"},
-        {!listed(os, "QuilletCheckRun display"), "a display name is not listed"},
-        {control(running, SERVICE_CONTROL_PAUSE, SERVICE_PAUSED) && listed(os, "QuilletCheckRun"),
-         "a service paused by control is still listed"},
-        {control(running, SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING), "the test service continues"},
-        {control(running, SERVICE_CONTROL_STOP, SERVICE_STOPPED) && !listed(os, "QuilletCheckRun"),
-         "a stopped service is no longer listed"},
-    });
-    for (SC_HANDLE service : services) removeService(service);
-    if (manager != nullptr) CloseServiceHandle(manager);
-}
-
 // ---------------------------------------------------------------- processes
 
 void checkProcesses(System& os) {
@@ -632,7 +540,6 @@ int main(int argc, char** argv) {
         {"registry", [&] { checkRegistry(*os, manySubkeys); }},
         {"files", [&] { checkFiles(*os, scratch); }},
         {"INI", [&] { checkProfile(*os, scratch); }},
-        {"services", [&] { checkServices(*os); }},
         {"processes", [&] { checkProcesses(*os); }},
     };
     for (const auto& [title, part] : parts) {
