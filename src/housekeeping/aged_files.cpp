@@ -29,43 +29,21 @@ bool tooLargeForLog(std::uint64_t bytes) {
 
 bool isRealFolder(const os::FolderEntry& entry) { return entry.isFolder && !entry.isLink; }
 
-// Must be called from inside a handler.
-void logDeleteFailure(Context& ctx, const std::string& path) {
-    PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + path +
-                            ",Desc:" + describeCurrentException().description);
-}
-
-// The work of SubDeleteFiles; also tells the data sweep whether the file is
-// gone, so that a subfolder's remaining size needs no second walk.
-// The deletion is tried straight away and existence asked only when it
-// fails: one call per file, and a file that went away meanwhile is no failure.
-// Hidden and system files are deleted like any other.
-bool deleteOneFile(Context& ctx, const std::string& path) {
+// The work of SubDeleteFiles on an entry as its folder listed it: a file, or
+// a link as a link. Tells whether the entry is gone, so that the data sweep
+// knows the bytes left beneath a folder without a second walk. One call per
+// entry; an entry that went away meanwhile is no failure, and one that is
+// still there after a refused deletion always gets its line. Hidden and
+// system files are deleted like any other.
+bool deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                 const std::string& path) {
     try {
-        ctx.os.deleteFile(path);
+        folder.remove(entry);
         return true;
     } catch (...) {
-        bool stillThere = true;
-        try {
-            stillThere = ctx.os.entryExists(path);
-        } catch (...) {
-        }
-        if (!stillThere) return true;
-        logDeleteFailure(ctx, path);
+        PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + path +
+                                ",Desc:" + describeCurrentException().description);
         return false;
-    }
-}
-
-// A link is removed as a link; what it points to is never listed or touched.
-// A failure is a failed deletion like any file's: logged, and the sweep goes on.
-void deleteLink(Context& ctx, const std::string& path, bool folderLink) {
-    try {
-        if (folderLink)
-            ctx.os.removeFolder(path);
-        else
-            ctx.os.deleteFile(path);
-    } catch (...) {
-        logDeleteFailure(ctx, path);
     }
 }
 
@@ -85,23 +63,20 @@ void reportLogFailure(Context& ctx, const LogInvocation& inv, const CaughtError&
     ctx.run.overallStatusOK = false;
 }
 
-// Applies the log rule to the files (and links) of one folder listing and
-// collects the names of its real subfolders for later.
-void examineLogEntries(Context& ctx, os::FolderListing& listing, const std::string& folder,
-                       LogInvocation& inv, std::vector<std::string>& subfolders) {
+// Applies the log rule to the files (and links) of one open folder and
+// collects its real subfolders for later.
+void examineLogEntries(Context& ctx, os::Folder& folder, const std::string& folderPath,
+                       LogInvocation& inv, std::vector<os::FolderEntry>& subfolders) {
     os::FolderEntry entry;
-    while (listing.next(entry)) {
+    while (folder.next(entry)) {
         if (isRealFolder(entry)) {
-            subfolders.push_back(entry.name);
+            subfolders.push_back(entry);
             continue;
         }
         inv.examining = entry.name;
         if (ageInDays(ctx.os, entry.modified) > kLogAgeLimitDays || tooLargeForLog(entry.size)) {
-            inv.lastChosen = folder + entry.name;
-            if (entry.isLink)
-                deleteLink(ctx, inv.lastChosen, entry.isFolder);
-            else
-                SubDeleteFiles(ctx, inv.lastChosen);
+            inv.lastChosen = folderPath + entry.name;
+            deleteEntry(ctx, folder, entry, inv.lastChosen);
         }
         inv.examining.clear();
     }
@@ -109,11 +84,11 @@ void examineLogEntries(Context& ctx, os::FolderListing& listing, const std::stri
 
 // Asked only after a listing broke off before showing a subfolder: whether
 // the folder has a real subfolder decides whose failure that was.
-bool hasRealSubfolder(Context& ctx, const std::string& folder) {
+bool hasRealSubfolder(os::Folder& parent, const os::FolderEntry& sub) {
     try {
-        auto listing = ctx.os.listFolder(folder);
+        auto folder = parent.openSubfolder(sub);
         os::FolderEntry entry;
-        while (listing->next(entry))
+        while (folder && folder->next(entry))
             if (isRealFolder(entry)) return true;
     } catch (...) {
     }
@@ -126,39 +101,39 @@ void adopt(LogInvocation& enclosing, const LogInvocation& inPlace) {
     enclosing.examining = inPlace.examining;
 }
 
-// The subfolders of `folder` for invocation `inv`. A subfolder with real
+// The subfolders of `parent` for invocation `inv`. A subfolder with real
 // subfolders of its own is a nested invocation with its own trap; one without
-// is examined in place, and a failure there (or in listing any subfolder at
+// is examined in place, and a failure there (or in opening any subfolder at
 // all, which is how its subfolders are counted) escapes to end `inv`.
-void sweepLogSubfolders(Context& ctx, const std::string& folder,
-                        const std::vector<std::string>& subfolders, LogInvocation& inv) {
-    for (const auto& name : subfolders) {
+void sweepLogSubfolders(Context& ctx, os::Folder& parent, const std::string& parentPath,
+                        const std::vector<os::FolderEntry>& subfolders, LogInvocation& inv) {
+    for (const auto& sub : subfolders) {
         inv.examining.clear();
-        const std::string path = folder + name + "\\";
+        const std::string path = parentPath + sub.name + "\\";
+        auto folder = parent.openSubfolder(sub);
+        if (!folder) continue;   // gone, or replaced by a link, since it was listed
         // One listing both examines the files and finds out whether there are
         // subfolders; the choices stay apart until it is known whose they are.
         LogInvocation own;
-        std::vector<std::string> children;
-        auto listing = ctx.os.listFolder(path);
+        std::vector<os::FolderEntry> children;
         try {
-            examineLogEntries(ctx, *listing, path, own, children);
+            examineLogEntries(ctx, *folder, path, own, children);
         } catch (...) {
             const CaughtError e = describeCurrentException();
-            listing.reset();
-            if (children.empty() && !hasRealSubfolder(ctx, path)) {
+            folder.reset();
+            if (children.empty() && !hasRealSubfolder(parent, sub)) {
                 adopt(inv, own);
                 throw;
             }
             reportLogFailure(ctx, own, e);
             continue;
         }
-        listing.reset();   // no folder handle stays open while the tree below is walked
         if (children.empty()) {
             adopt(inv, own);
             continue;
         }
         try {
-            sweepLogSubfolders(ctx, path, children, own);
+            sweepLogSubfolders(ctx, *folder, path, children, own);
         } catch (...) {
             reportLogFailure(ctx, own, describeCurrentException());
         }
@@ -175,61 +150,92 @@ void reportDataFailure(Context& ctx, const CaughtError& e) {
     ctx.run.overallStatusOK = false;
 }
 
-// Deletes a folder that holds no bytes, bottom-up: zero-length files, links
-// as links, then the folders. Nothing is ever deleted through a link.
-void removeEmptyTree(os::System& os, const std::string& folder) {
-    std::vector<std::string> subfolders;
+// Deletes a subfolder that holds no bytes, bottom-up: zero-length files, links
+// as links, then the folders, each through the folder that listed it.
+void removeEmptyTree(os::Folder& parent, const os::FolderEntry& sub) {
     {
-        auto listing = os.listFolder(folder);
+        auto folder = parent.openSubfolder(sub);
+        if (!folder) return;   // gone, or replaced: not the folder that was measured
+        std::vector<os::FolderEntry> subfolders;
         os::FolderEntry entry;
-        while (listing->next(entry)) {
+        while (folder->next(entry)) {
             if (isRealFolder(entry))
-                subfolders.push_back(entry.name);
-            else if (entry.isLink && entry.isFolder)
-                os.removeFolder(folder + entry.name);
+                subfolders.push_back(entry);
             else
-                os.deleteFile(folder + entry.name);
+                folder->remove(entry);
         }
-    }
-    for (const auto& name : subfolders) removeEmptyTree(os, folder + name + "\\");
-    os.removeFolder(folder);
+        for (const auto& child : subfolders) removeEmptyTree(*folder, child);
+    }   // closed before it goes: a folder still open is only marked for deletion on Windows
+    parent.remove(sub);
 }
 
-// One invocation of the data sweep. Gives the bytes left beneath the folder
-// once swept, or nothing when the invocation failed (its trap has reported).
-std::optional<std::uint64_t> sweepData(Context& ctx, const std::string& folder, long days) {
+// What a data sweep invocation left beneath its folder.
+struct Left {
+    std::uint64_t bytes = 0;
+    bool entries = false;   // anything at all: a folder left without entries can go at once
+};
+
+std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::string& folderPath,
+                              long days);
+
+// A nested invocation over the subfolder `sub` of `parent`: what it left
+// beneath it once swept; nothing when it failed (its trap has reported).
+// `gone` when the folder is no longer there to sweep.
+std::optional<Left> sweepDataSubfolder(Context& ctx, os::Folder& parent, const os::FolderEntry& sub,
+                                       const std::string& path, long days, bool& gone) {
+    std::unique_ptr<os::Folder> folder;
     try {
-        if (!ctx.os.folderExists(folder)) return 0;
-        std::uint64_t remaining = 0;
-        std::vector<std::string> subfolders;
-        {
-            auto listing = ctx.os.listFolder(folder);
-            os::FolderEntry entry;
-            while (listing->next(entry)) {
-                if (isRealFolder(entry)) {
-                    subfolders.push_back(entry.name);
-                    continue;
-                }
-                const bool tooOld = ageInDays(ctx.os, entry.created) > days;
-                if (entry.isLink) {
-                    if (tooOld) deleteLink(ctx, folder + entry.name, entry.isFolder);
-                    continue;   // a link holds no bytes of its own
-                }
-                if (!(tooOld && deleteOneFile(ctx, folder + entry.name))) remaining += entry.size;
+        folder = parent.openSubfolder(sub);
+    } catch (...) {
+        reportDataFailure(ctx, describeCurrentException());
+        return std::nullopt;
+    }
+    gone = !folder;
+    return folder ? sweepData(ctx, *folder, path, days) : Left{};
+}
+
+// One invocation of the data sweep over an open folder. Gives what is left
+// beneath the folder once swept, or nothing when the invocation failed (its
+// trap has reported).
+std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::string& folderPath,
+                              long days) {
+    try {
+        Left left;
+        std::vector<os::FolderEntry> subfolders;
+        os::FolderEntry entry;
+        while (folder.next(entry)) {
+            if (isRealFolder(entry)) {
+                subfolders.push_back(entry);
+                continue;
             }
+            const bool tooOld = ageInDays(ctx.os, entry.created) > days;
+            if (tooOld && deleteEntry(ctx, folder, entry, folderPath + entry.name)) continue;
+            left.entries = true;
+            if (!entry.isLink) left.bytes += entry.size;   // a link holds no bytes of its own
         }
-        for (const auto& name : subfolders) {
-            const std::string path = folder + name + "\\";
-            const std::optional<std::uint64_t> left = sweepData(ctx, path, days);
+        for (const auto& sub : subfolders) {
+            const std::string path = folderPath + sub.name + "\\";
+            bool gone = false;
+            std::optional<Left> below = sweepDataSubfolder(ctx, folder, sub, path, days, gone);
+            if (gone) {
+                left.entries = true;   // whatever took its name is no concern of this sweep
+                continue;
+            }
             // Only a sweep that broke off leaves the size unknown; then the
             // subfolder is measured, and a failure to do so is this invocation's.
-            const std::uint64_t size = left ? *left : folderTreeSize(ctx.os, path);
-            if (size == 0)
-                removeEmptyTree(ctx.os, path);
+            if (!below) {
+                auto measured = folder.openSubfolder(sub);
+                if (!measured) continue;
+                below = Left{folderTreeSize(*measured), true};
+            }
+            if (!below->entries)
+                folder.remove(sub);
+            else if (below->bytes == 0)
+                removeEmptyTree(folder, sub);
             else
-                remaining += size;
+                left = {left.bytes + below->bytes, true};
         }
-        return remaining;
+        return left;
     } catch (...) {
         reportDataFailure(ctx, describeCurrentException());
         return std::nullopt;
@@ -242,22 +248,31 @@ void PriSubDeleteLogs(Context& ctx, const std::string& folderPath) {
     LogInvocation inv;
     try {
         if (!ctx.os.folderExists(folderPath)) return;
-        std::vector<std::string> subfolders;
-        {
-            auto listing = ctx.os.listFolder(folderPath);
-            examineLogEntries(ctx, *listing, folderPath, inv, subfolders);
-        }
-        sweepLogSubfolders(ctx, folderPath, subfolders, inv);
+        auto folder = ctx.os.openFolder(folderPath);
+        std::vector<os::FolderEntry> subfolders;
+        examineLogEntries(ctx, *folder, folderPath, inv, subfolders);
+        sweepLogSubfolders(ctx, *folder, folderPath, subfolders, inv);
     } catch (...) {
         reportLogFailure(ctx, inv, describeCurrentException());
     }
 }
 
 void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16_t days) {
+    std::unique_ptr<os::Folder> folder;
+    try {
+        if (!ctx.os.folderExists(folderPath)) return;
+        folder = ctx.os.openFolder(folderPath);
+    } catch (...) {
+        reportDataFailure(ctx, describeCurrentException());
+        return;
+    }
     // The folder passed is never removed itself, so what is left in it does not matter.
-    sweepData(ctx, folderPath, days);
+    sweepData(ctx, *folder, folderPath, days);
 }
 
-void SubDeleteFiles(Context& ctx, const std::string& path) { deleteOneFile(ctx, path); }
+void SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                    const std::string& path) {
+    deleteEntry(ctx, folder, entry, path);
+}
 
 }  // namespace quillet

@@ -12,7 +12,9 @@ void PriSubDeleteLogs(Context& ctx, const std::string& folderPath);
 // Deletes files of a data folder tree older than `days` calendar days by
 // creation time, then removes subfolders left without content.
 void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16_t days);
-// Deletes one file, read-only or not; a failure is logged, never raised.
-void SubDeleteFiles(Context& ctx, const std::string& path);
+// Deletes one file (or link, as a link) that `folder` listed, read-only or
+// not; `path` names it in the log. A failure is logged, never raised.
+void SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                    const std::string& path);
 
 }  // namespace quillet

@@ -13,11 +13,12 @@ void PriSubCheckAlertTktPending(Context& ctx, const std::string& folderPath) {
             return;
         }
         std::uint64_t count = 0;
-        auto listing = ctx.os.listFolder(folderPath);
+        auto folder = ctx.os.openFolder(folderPath);
         os::FolderEntry entry;
-        // Links are not followed and not counted as tickets.
-        while (listing->next(entry))
-            if (!entry.isFolder && !entry.isLink) ++count;
+        // A link to a file is a file of the folder (a link to a folder is
+        // not); counting it follows nothing.
+        while (folder->next(entry))
+            if (!entry.isFolder) ++count;
         const std::string n = std::to_string(count);
         PblSubWriteLog(ctx, "INF : Number of files pending in alert ticket folder are - " + n);
         if (count > 100) {

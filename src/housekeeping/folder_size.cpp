@@ -9,26 +9,50 @@
 
 namespace quillet {
 
-std::uint64_t folderTreeSize(os::System& os, const std::string& folderPath) {
+std::uint64_t folderTreeSize(os::Folder& top) {
+    // An explicit stack: a tree of any depth costs no call stack, and each
+    // level keeps its folder open (the anchor of the next) with the
+    // subfolders it has yet to walk.
+    struct Level {
+        std::unique_ptr<os::Folder> owned;
+        os::Folder* folder;
+        std::vector<os::FolderEntry> subfolders;
+    };
     std::uint64_t total = 0;
-    // An explicit stack keeps memory proportional to the open folders' pending
-    // subfolders, not to the depth of recursion.
-    std::vector<std::string> pending{folderPath};
+    std::vector<Level> levels;
+    levels.push_back({nullptr, &top, {}});
+    bool listed = false;
     os::FolderEntry entry;
-    while (!pending.empty()) {
-        std::string folder = std::move(pending.back());
-        pending.pop_back();
-        if (folder.empty() || folder.back() != '\\') folder += '\\';
-        auto listing = os.listFolder(folder);
-        while (listing->next(entry)) {
-            if (entry.isLink) continue;
-            if (entry.isFolder)
-                pending.push_back(folder + entry.name);
-            else
-                total += entry.size;
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (!listed) {
+            while (level.folder->next(entry)) {
+                if (entry.isLink) continue;
+                if (entry.isFolder)
+                    level.subfolders.push_back(entry);
+                else
+                    total += entry.size;
+            }
+            listed = true;
+        }
+        if (level.subfolders.empty()) {
+            levels.pop_back();
+            continue;
+        }
+        const os::FolderEntry sub = std::move(level.subfolders.back());
+        level.subfolders.pop_back();
+        if (auto child = level.folder->openSubfolder(sub)) {
+            os::Folder* raw = child.get();
+            levels.push_back({std::move(child), raw, {}});
+            listed = false;
         }
     }
     return total;
+}
+
+std::uint64_t folderTreeSize(os::System& os, const std::string& folderPath) {
+    auto folder = os.openFolder(folderPath);
+    return folderTreeSize(*folder);
 }
 
 std::string megabytesText(std::uint64_t bytes) {

@@ -9,6 +9,8 @@ namespace quillet {
 // Total bytes of the files beneath a folder at any depth. Links are never
 // followed: a link counts as nothing. Throws Failure when a folder cannot be read.
 std::uint64_t folderTreeSize(os::System& os, const std::string& folderPath);
+// The same for a folder already open.
+std::uint64_t folderTreeSize(os::Folder& folder);
 
 // Megabytes rounded to two places (half to even), in the shortest form: 153.27, 153.2, 153, 0.
 std::string megabytesText(std::uint64_t bytes);

@@ -28,23 +28,46 @@ struct RegValue {
     std::vector<unsigned char> data;     // the bytes the ANSI query call returns
 };
 
-// One entry of a folder as the sweeps see it.
+// One entry of a folder as the walks see it.
 struct FolderEntry {
-    std::string name;                    // without the folder
+    std::string name;                    // without the folder, in the ANSI code page (the
+                                         // system's replacement character where a letter
+                                         // has no ANSI form): for log lines, never to reopen
     bool isFolder = false;
     bool isLink = false;                 // symbolic link, junction or any other reparse point;
                                          // isFolder then tells a folder link from a file link
     std::uint64_t size = 0;              // bytes; 0 for folders and links
     LocalTime created;                   // creation (birth) time, local
     LocalTime modified;                  // last-modification time, local
+
+    // For the folder that listed the entry, and only for it: the name as the
+    // file system spells it and the object's identity, so that what is acted
+    // on is the object that was listed and not whatever has taken its name.
+    std::string nativeName;
+    std::uint64_t volume = 0, fileId = 0;
 };
 
-// Entries are read one at a time so that a folder of any size costs constant
-// memory. next() throws Failure when the listing breaks off.
-class FolderListing {
+// A folder held open while a walk works in it. Entries are listed one at a
+// time (constant memory for a folder of any size) and acted on relative to
+// this folder: no full path is ever resolved again, and no link is ever
+// entered or deleted through. An entry may be acted on while the listing goes
+// on, or after it ended.
+class Folder {
 public:
-    virtual ~FolderListing() = default;
+    virtual ~Folder() = default;
+    // The next entry, "." and ".." left out; false at the end. Throws Failure
+    // when the listing breaks off.
     virtual bool next(FolderEntry& entry) = 0;
+    // Opens a real subfolder that this folder listed. nullptr when that folder
+    // is no longer there under its name: gone, or replaced by a link or by
+    // another object since it was listed. Throws Failure when it is there but
+    // cannot be opened.
+    virtual std::unique_ptr<Folder> openSubfolder(const FolderEntry& entry) = 0;
+    // Deletes an entry that this folder listed: a file (read-only included),
+    // a link as a link (never what it points to), or an empty real folder.
+    // false when the entry was already gone; throws Failure when it is still
+    // there and could not be deleted.
+    virtual bool remove(const FolderEntry& entry) = 0;
 };
 
 class Process {
@@ -70,6 +93,11 @@ public:
     // Everything after the program's own name on its command line, as received.
     virtual std::string commandText() = 0;
 
+    // Characters of a text in the ANSI code page, as Windows counts a
+    // string's length (UTF-16 units), which is not its bytes in a code page
+    // of several bytes per character.
+    virtual std::size_t characterCount(const std::string& text) = 0;
+
     // --- time
     virtual LocalTime now() = 0;
     virtual void sleep(std::uint32_t ms) = 0;
@@ -89,22 +117,25 @@ public:
     virtual bool fileExists(const std::string& path) = 0;
     // The name of that file as the file system stores it (letter case included).
     virtual std::optional<std::string> storedFileName(const std::string& path) = 0;
+    // A folder, or a link to one, at that path.
     virtual bool folderExists(const std::string& path) = 0;
     // Anything at that path, whatever its attributes; a link is not followed.
+    // false only when the system says that nothing is there.
     virtual bool entryExists(const std::string& path) = 0;
     virtual std::uint64_t fileSize(const std::string& path) = 0;                 // throws
-    // Open for appending (creating the file when missing), write, close.
+    // Open for appending (creating the file when missing), write, close. The
+    // bytes go in whole or not at all: a write that fails part way (a full
+    // disk) is cut back off the file. A read-only file refuses, even to an
+    // administrator.
     virtual void appendToFile(const std::string& path, const std::string& bytes) = 0;  // throws
     // Delete a file, read-only or not; a link is removed as a link. Throws.
     virtual void deleteFile(const std::string& path) = 0;
-    // DeleteFileA: no force, result by return value.
-    virtual bool deleteFilePlain(const std::string& path) = 0;
-    // Remove an empty folder, or a folder link / junction itself. Throws.
-    virtual void removeFolder(const std::string& path) = 0;
     // MakeSureDirectoryPathExists: every folder up to the last "\" of the path.
     virtual bool makeSureDirectoryPathExists(const std::string& path) = 0;
-    // Direct entries of a folder, in the order the file system lists them. Throws.
-    virtual std::unique_ptr<FolderListing> listFolder(const std::string& folderPath) = 0;
+    // Opens a folder for a walk. A link at the path itself is refused (throws,
+    // as does a folder that cannot be opened); links above it are the
+    // machine's own layout and are followed.
+    virtual std::unique_ptr<Folder> openFolder(const std::string& path) = 0;
 
     // --- private-profile (INI) functions
     // GetPrivateProfileStringA: returns the text placed in a buffer of
@@ -112,7 +143,8 @@ public:
     virtual std::string iniGetString(const std::string& section, const std::string& key,
                                      const std::string& defaultValue, std::size_t bufferSize,
                                      const std::string& file) = 0;
-    // WritePrivateProfileStringA; false when the platform refused the write.
+    // WritePrivateProfileStringA; false when the platform refused the write
+    // (lastFailure() then says why).
     virtual bool iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) = 0;
     // GetPrivateProfileSectionNamesA: the returned count's characters of the
@@ -136,6 +168,9 @@ public:
     // FormatMessage text of a system error code, without its closing line
     // break; "" when the system has none. 0 means the last error code.
     virtual std::string systemErrorText(std::uint32_t code) = 0;
+    // The last error code with its text, for a caller that treats a call
+    // refused by its return value as a failure.
+    virtual Failure lastFailure() = 0;
 };
 
 }  // namespace quillet::os

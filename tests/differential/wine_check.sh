@@ -14,6 +14,8 @@ command -v wine >/dev/null || missing "wine is not installed"
 [[ -f $program ]] || missing "$program is not built"
 : "${WINEPREFIX:?the Wine prefix of the test run}"
 export WINEDEBUG=-all
+# Wine spells Unix file names in the locale's character set: UTF-8 holds any name.
+export LC_ALL=C.UTF-8
 # Output goes to a file: Wine's own processes must not inherit a pipe.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         while (std::getline(ss, field, '\t')) f.push_back(unescape(field));
         try {
             if (f[0] == "file" && f.size() == 3) {
-                os->deleteFilePlain(f[1]);
+                if (os->entryExists(f[1])) os->deleteFile(f[1]);
                 os->makeSureDirectoryPathExists(f[1]);
                 os->appendToFile(f[1], f[2]);
             } else if (f[0] == "write" && f.size() == 5) {

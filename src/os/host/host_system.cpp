@@ -21,6 +21,9 @@
 #include <sstream>
 #include <thread>
 
+#include "os/host/ansi_text.h"
+#include "os/host/host_folder.h"
+#include "os/host/posix.h"
 #include "os/host/host_paths.h"
 #include "os/make_system.h"
 
@@ -29,85 +32,6 @@ extern char** environ;
 namespace quillet::os::host {
 
 namespace {
-
-[[noreturn]] void throwErrno(int err) { throw Failure(err, std::strerror(err)); }
-
-LocalTime toLocal(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-// One status call per entry: type, size, modification time and birth time
-// (the status-change time where the file system records no birth time).
-struct EntryStatus {
-    mode_t mode = 0;
-    std::uint64_t size = 0;
-    std::time_t modified = 0, created = 0;
-};
-
-bool statusOf(int dirFd, const char* name, int flags, EntryStatus& out) {
-#ifdef STATX_BTIME
-    struct statx sx {};
-    if (statx(dirFd, name, flags, STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
-              &sx) == 0) {
-        out.mode = sx.stx_mode;
-        out.size = sx.stx_size;
-        out.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
-        out.created = static_cast<std::time_t>((sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec
-                                                                           : sx.stx_ctime.tv_sec);
-        return true;
-    }
-    if (errno != ENOSYS) return false;
-#endif
-    struct stat st {};
-    if (fstatat(dirFd, name, &st, flags) != 0) return false;
-    out.mode = st.st_mode;
-    out.size = static_cast<std::uint64_t>(st.st_size);
-    out.modified = st.st_mtime;
-    out.created = st.st_ctime;
-    return true;
-}
-
-class HostListing : public FolderListing {
-public:
-    explicit HostListing(const std::string& path) : dir_(opendir(path.c_str())) {
-        if (!dir_) throwErrno(errno);
-    }
-    ~HostListing() override { closedir(dir_); }
-    bool next(FolderEntry& entry) override {
-        for (;;) {
-            errno = 0;
-            const dirent* d = readdir(dir_);
-            if (!d) {
-                if (errno != 0) throwErrno(errno);
-                return false;
-            }
-            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-            EntryStatus st;
-            if (!statusOf(dirfd(dir_), d->d_name, AT_SYMLINK_NOFOLLOW, st)) {
-                if (errno == ENOENT) continue;  // gone since it was listed
-                throwErrno(errno);
-            }
-            entry.name = d->d_name;
-            entry.isLink = S_ISLNK(st.mode);
-            if (entry.isLink) {
-                EntryStatus target;
-                entry.isFolder = statusOf(dirfd(dir_), d->d_name, 0, target) && S_ISDIR(target.mode);
-                entry.size = 0;
-            } else {
-                entry.isFolder = S_ISDIR(st.mode);
-                entry.size = entry.isFolder ? 0 : st.size;
-            }
-            entry.modified = toLocal(st.modified);
-            entry.created = toLocal(st.created);
-            return true;
-        }
-    }
-
-private:
-    DIR* dir_;
-};
 
 class HostProcess : public Process {
 public:
@@ -204,6 +128,10 @@ std::string HostSystem::hostPath(const std::string& windowsPath) const {
 
 std::string HostSystem::commandText() { return commandText_; }
 
+std::size_t HostSystem::characterCount(const std::string& text) {
+    return host::characterCount(text);
+}
+
 LocalTime HostSystem::now() { return toLocal(std::time(nullptr)); }
 
 void HostSystem::sleep(std::uint32_t ms) {
@@ -259,7 +187,7 @@ bool HostSystem::folderExists(const std::string& path) {
 
 bool HostSystem::entryExists(const std::string& path) {
     struct stat st {};
-    return lstat(hostPath(path).c_str(), &st) == 0;
+    return lstat(hostPath(path).c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 std::uint64_t HostSystem::fileSize(const std::string& path) {
@@ -271,12 +199,28 @@ std::uint64_t HostSystem::fileSize(const std::string& path) {
 void HostSystem::appendToFile(const std::string& path, const std::string& bytes) {
     const int fd = open(hostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) throwErrno(errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int err = errno;
+        close(fd);
+        throwErrno(err);
+    }
+    // Windows refuses to open a read-only file for writing, whoever asks.
+    if ((st.st_mode & 0222) == 0) {
+        close(fd);
+        throwErrno(EACCES);
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            // Whole or not at all: what went in of a line that did not fit
+            // would join the next line written.
+            if (done > 0 && ftruncate(fd, st.st_size) != 0) {
+                // Nothing more to try: the start of the line stays.
+            }
             close(fd);
             throwErrno(err);
         }
@@ -288,18 +232,6 @@ void HostSystem::appendToFile(const std::string& path, const std::string& bytes)
 void HostSystem::deleteFile(const std::string& path) {
     // unlink removes a link itself, never its target; a read-only file goes too.
     if (unlink(hostPath(path).c_str()) != 0) throwErrno(errno);
-}
-
-bool HostSystem::deleteFilePlain(const std::string& path) {
-    return unlink(hostPath(path).c_str()) == 0;
-}
-
-void HostSystem::removeFolder(const std::string& path) {
-    std::string p = hostPath(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    struct stat st {};
-    if (lstat(p.c_str(), &st) != 0) throwErrno(errno);
-    if (S_ISLNK(st.st_mode) ? unlink(p.c_str()) != 0 : rmdir(p.c_str()) != 0) throwErrno(errno);
 }
 
 bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
@@ -316,8 +248,8 @@ bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
     return stat(p.substr(0, last).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::unique_ptr<FolderListing> HostSystem::listFolder(const std::string& folderPath) {
-    return std::make_unique<HostListing>(hostPath(folderPath));
+std::unique_ptr<Folder> HostSystem::openFolder(const std::string& path) {
+    return openHostFolder(hostPath(path));
 }
 
 std::string HostSystem::iniGetString(const std::string& section, const std::string& key,
@@ -328,7 +260,10 @@ std::string HostSystem::iniGetString(const std::string& section, const std::stri
 
 bool HostSystem::iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
-    return ini_.writeString(section, key, value, hostPath(file));
+    errno = 0;
+    if (ini_.writeString(section, key, value, hostPath(file))) return true;
+    lastError_ = static_cast<std::uint32_t>(errno != 0 ? errno : EACCES);
+    return false;
 }
 
 std::string HostSystem::iniGetSectionNames(std::size_t bufferSize, const std::string& file) {
@@ -358,7 +293,9 @@ std::optional<std::vector<std::string>> HostSystem::activeServiceNames() {
         const std::string type = fields.size() >= 3 ? fields[2] : "own";
         const bool knownType = type == "own" || type == "shared" || type == "kernel_driver" ||
                                type == "fs_driver";
-        if (!knownState || !knownType || fields.size() > 3) {
+        // A line without a name names no service: an empty name must not read as running.
+        if (!knownState || !knownType || fields.size() > 3 ||
+            fields[0].find_first_not_of(" ") == std::string::npos) {
             std::cerr << "services:" << lineNumber << ": line skipped: " << line << "\n";
             continue;
         }
@@ -416,6 +353,10 @@ std::unique_ptr<Process> HostSystem::shellOpen(const std::string& programPath,
         lastError_ = static_cast<std::uint32_t>(f.number);
         return nullptr;
     }
+}
+
+Failure HostSystem::lastFailure() {
+    return Failure(static_cast<long>(lastError_), systemErrorText(lastError_));
 }
 
 std::string HostSystem::systemErrorText(std::uint32_t code) {

@@ -16,6 +16,7 @@ public:
     HostSystem(std::string machineFolder, std::string commandText);
 
     std::string commandText() override;
+    std::size_t characterCount(const std::string& text) override;
     LocalTime now() override;
     void sleep(std::uint32_t ms) override;
     std::string timeSeparator() override;
@@ -31,10 +32,8 @@ public:
     std::uint64_t fileSize(const std::string& path) override;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
-    bool deleteFilePlain(const std::string& path) override;
-    void removeFolder(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
-    std::unique_ptr<FolderListing> listFolder(const std::string& folderPath) override;
+    std::unique_ptr<Folder> openFolder(const std::string& path) override;
 
     std::string iniGetString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, std::size_t bufferSize,
@@ -50,6 +49,7 @@ public:
     std::unique_ptr<Process> shellOpen(const std::string& programPath,
                                        const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override;
+    Failure lastFailure() override;
 
     // The host path of a Windows path on this machine.
     std::string hostPath(const std::string& windowsPath) const;

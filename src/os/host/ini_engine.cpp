@@ -1,6 +1,8 @@
 #include "os/host/ini_engine.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <ctime>
 
 #include "common/text.h"
+#include "os/host/ansi_text.h"
 
 namespace quillet::os::host {
 namespace {
@@ -248,6 +251,14 @@ IniEngine::CachedFile* IniEngine::current(const std::string& file, int& error) {
         cache_.erase(file);
         return nullptr;
     }
+    // A file that starts with the UTF-16LE byte-order mark is Unicode to
+    // Windows: its text is taken in the ANSI code page, and written back as
+    // UTF-16.
+    const bool utf16 = scratch_.size() >= 2 && static_cast<unsigned char>(scratch_[0]) == 0xFF &&
+                       static_cast<unsigned char>(scratch_[1]) == 0xFE;
+    if (utf16)
+        scratch_ = utf16leToUtf8(reinterpret_cast<const unsigned char*>(scratch_.data()) + 2,
+                                 scratch_.size() - 2);
     const std::string_view bytes(scratch_);
     CachedFile* entry = nullptr;
     if (it != cache_.end() && sameBytes(it->second.doc, bytes)) {
@@ -259,6 +270,7 @@ IniEngine::CachedFile* IniEngine::current(const std::string& file, int& error) {
         entry = &freshEntry(file);
         entry->doc = parse(bytes);
     }
+    entry->utf16 = utf16;
     entry->stamp = stamp;
     entry->racy = mayShareTimestamp(file, stamp, clockNs);
     entry->lastUse = ++useCounter_;
@@ -378,8 +390,10 @@ bool IniEngine::writeString(const std::string& section, const std::string& key,
     if (::stat(target.c_str(), &st) == 0) {
         // A read-only file refuses the write, as on Windows, even to root.
         if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
-            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
             return false;
+        }
         keep.exists = true;
         keep.mode = st.st_mode & 07777;
         keep.uid = st.st_uid;
@@ -391,6 +405,7 @@ bool IniEngine::writeString(const std::string& section, const std::string& key,
     int error = 0;
     CachedFile* entry = current(file, error);
     if (entry == nullptr) {
+        errno = error;
         if (error != ENOENT) return false;
         entry = &freshEntry(file);
         keep.exists = false;
@@ -412,12 +427,13 @@ bool IniEngine::writeString(const std::string& section, const std::string& key,
     }
 
     serialize(doc);
+    if (!parsesBackAsWritten(sectionName, keyName, valueText)) entry->doc = parse(scratch_);
+    if (entry->utf16) scratch_ = "\xFF\xFE" + utf8ToUtf16le(scratch_);
     Stamp written;
     if (!replaceFile(target, keep, written)) {
         cache_.erase(file);
         return false;
     }
-    if (!parsesBackAsWritten(sectionName, keyName, valueText)) entry->doc = parse(scratch_);
     entry->stamp = written;
     entry->racy = mayShareTimestamp(file, written, fileClockNowNs());
     entry->lastUse = ++useCounter_;
@@ -488,6 +504,38 @@ std::string IniEngine::besideName(const std::string& target, const char* tag) {
            std::to_string(++tempCounter_);
 }
 
+// Files of this engine's making ("probe" and "~" beside the target, named
+// with the maker's process number) that a killed run left behind. Looked for
+// once per file and process; removed only when their maker is gone.
+void IniEngine::removeStaleTemporaries(const std::string& target) {
+    if (swept_.size() >= kMaxCachedFiles * 8) swept_.clear();
+    if (!swept_.insert(target).second) return;
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string prefix = "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string_view name(d->d_name);
+        if (name.substr(0, prefix.size()) != prefix) continue;
+        std::string_view rest = name.substr(prefix.size());
+        if (rest.substr(0, 1) == "~")
+            rest.remove_prefix(1);
+        else if (rest.substr(0, 5) == "probe")
+            rest.remove_prefix(5);
+        else
+            continue;
+        const auto dot = rest.find('.');
+        if (dot == 0 || dot == std::string_view::npos ||
+            rest.find_first_not_of("0123456789.") != std::string_view::npos)
+            continue;
+        const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir), d->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 void IniEngine::serialize(const Document& doc) {
     scratch_.clear();
     scratch_.reserve(doc.size);
@@ -497,6 +545,7 @@ void IniEngine::serialize(const Document& doc) {
 bool IniEngine::replaceFile(const std::string& target, const Keep& keep, Stamp& written) {
     // The new bytes go to a file beside the target, then take its name in one
     // step: a reader sees the old file or the new one, never a part.
+    removeStaleTemporaries(target);
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -523,12 +572,17 @@ bool IniEngine::replaceFile(const std::string& target, const Keep& keep, Stamp& 
         else
             done += static_cast<std::size_t>(n);
     }
+    // On the disk before it takes the name: a crash after the rename must
+    // not leave an empty list where a whole one was.
+    ok = ok && ::fdatasync(fd) == 0;
     struct stat st {};
     ok = ok && ::fstat(fd, &st) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const int err = errno;
         ::unlink(temp.c_str());
+        errno = err;
         return false;
     }
     written = stampFrom<Stamp>(st);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quillet::os::host {
@@ -50,6 +51,7 @@ private:
         // come; until the clock has moved past it, the bytes are checked on use.
         bool racy = true;
         Document doc;
+        bool utf16 = false;   // the file is UTF-16LE with a byte-order mark; doc holds its text
         std::uint64_t lastUse = 0;
     };
 
@@ -68,6 +70,7 @@ private:
     bool mayShareTimestamp(const std::string& file, const Stamp& stamp, std::int64_t clockNs);
     bool changesAlwaysRestamp(const std::string& file, std::uint64_t device);
     std::string besideName(const std::string& target, const char* tag);
+    void removeStaleTemporaries(const std::string& target);
 
     static Document parse(std::string_view bytes);
     static void appendText(Document& doc, std::string_view bytes);
@@ -84,6 +87,7 @@ private:
 
     std::unordered_map<std::string, CachedFile> cache_;  // by the path the caller gave
     std::unordered_map<std::uint64_t, bool> restamps_;   // by file system (st_dev)
+    std::unordered_set<std::string> swept_;               // targets checked for stale temporaries
     std::uint64_t useCounter_ = 0;
     std::uint64_t tempCounter_ = 0;
     std::string scratch_;  // a file's bytes on their way in or out

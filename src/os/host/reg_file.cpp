@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string_view>
 
+#include "os/host/ansi_text.h"
+
 namespace quillet::os::host {
 
 namespace {
@@ -69,71 +71,6 @@ bool readHex32(std::string_view s, std::size_t& pos, std::uint32_t& value) {
         ++pos;
     }
     return digits > 0;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// The host's ANSI code page is UTF-8, so this is what the A functions make of
-// UTF-16 text: every unit converted, NULs included; a lone surrogate becomes
-// U+FFFD and an odd last byte is dropped.
-std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount) {
-    std::string out;
-    out.reserve(byteCount);
-    const std::size_t units = byteCount / 2;
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t u = p[2 * i] | (static_cast<std::uint32_t>(p[2 * i + 1]) << 8);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const std::uint32_t low =
-                p[2 * i + 2] | (static_cast<std::uint32_t>(p[2 * i + 3]) << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-        appendUtf8(out, u);
-    }
-    return out;
-}
-
-// Length of the well-formed UTF-8 sequence at s[i] with its code point, or 0.
-std::size_t decodeUtf8(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    std::uint32_t min = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        len = 2, cp = lead & 0x1F, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        len = 3, cp = lead & 0x0F, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        len = 4, cp = lead & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
 }
 
 // Simple upper-case mapping for the scripts names are usually written in:

@@ -1,10 +1,12 @@
 #include <windows.h>
 // after windows.h
 #include <imagehlp.h>
+#include <winternl.h>
 
 #include <cstring>
 
 #include "os/win32/error_text.h"
+#include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -12,6 +14,22 @@ namespace quillet::os::win32 {
 namespace {
 
 constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Answers of NtCreateFile that mean the name no longer stands for what was
+// listed under it (ntstatus.h does not go together with windows.h).
+constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
+constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
+constexpr NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056L);
+constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
+constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
+
+// A folder walk refuses a link; Windows and Wine both have a text for this code.
+constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+
+// Entries fetched per listing call. Held only while a listing goes on, so a
+// deep walk keeps one buffer per folder it is still listing.
+constexpr std::size_t kListingBytes = 64 * 1024;
 
 bool hasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
 
@@ -33,36 +51,23 @@ LocalTime localTimeOf(const FILETIME& fileTime) {
     return fromSystemTime(local);
 }
 
-// Clears the read-only attribute so that a forced deletion can go ahead; the
-// attributes it had are returned so that a deletion that still fails can put
-// them back.
-DWORD clearReadOnly(const std::string& path, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        if (rest == 0) rest = FILE_ATTRIBUTE_NORMAL;
-        if (!SetFileAttributesA(path.c_str(), rest)) throw lastFailure();
-    }
-    return attributes;
-}
-
-void restoreReadOnly(const std::string& path, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesA(path.c_str(), attributes);
-}
-
-DWORD attributesOrThrow(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) throw lastFailure();
-    return attributes;
+LocalTime localTimeOf(const LARGE_INTEGER& stamp) {
+    FILETIME fileTime;
+    fileTime.dwLowDateTime = stamp.LowPart;
+    fileTime.dwHighDateTime = static_cast<DWORD>(stamp.HighPart);
+    return localTimeOf(fileTime);
 }
 
 class Handle {
 public:
     explicit Handle(HANDLE h) : h_(h) {}
+    Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
     ~Handle() {
         if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+    Handle& operator=(Handle&&) = delete;
     HANDLE get() const { return h_; }
     // Closes now, so that a failed close is seen; the destructor then has nothing to do.
     bool close() {
@@ -75,166 +80,309 @@ private:
     HANDLE h_;
 };
 
-class Win32FolderListing : public FolderListing {
+// What an open handle is: the object itself, never what a name stands for.
+struct Identity {
+    DWORD attributes = 0;
+    DWORD volume = 0;
+    std::uint64_t fileId = 0;
+    bool isLink() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+    bool isFolder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+
+Identity identityOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) throw lastFailure();
+    Identity identity;
+    identity.attributes = info.dwFileAttributes;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.fileId = sizeOf(info.nFileIndexHigh, info.nFileIndexLow);
+    return identity;
+}
+
+bool isListedObject(const Identity& opened, const FolderEntry& entry) {
+    return opened.fileId == entry.fileId && opened.volume == entry.volume;
+}
+
+Failure ntFailure(NTSTATUS status) { return failureOf(RtlNtStatusToDosError(status)); }
+
+bool setAttributes(HANDLE h, DWORD attributes) {
+    FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+// Deletes the object the handle has open (DELETE and FILE_WRITE_ATTRIBUTES
+// access): no name is looked up again, so nothing can be swapped in between.
+// A read-only object loses that attribute first, and gets it back when the
+// deletion still fails.
+void deleteOpened(HANDLE h, DWORD attributes) {
+    // POSIX semantics take the name away at once, even while another program
+    // (the agent) still has the file open with delete sharing, so that the
+    // emptied folder can go too; the read-only attribute is no obstacle then.
+    // Systems before Windows 10 1809 and some file systems do not know it.
+    struct {
+        ULONG flags;
+    } disposition = {0x1 | 0x2 | 0x10};  // DELETE | POSIX_SEMANTICS | IGNORE_READONLY_ATTRIBUTE
+    constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    if (SetFileInformationByHandle(h, kDispositionInfoEx, &disposition, sizeof disposition)) return;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !setAttributes(h, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        throw lastFailure();
+    }
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &classic, sizeof classic)) return;
+    const DWORD error = GetLastError();
+    if (readOnly) setAttributes(h, attributes);
+    throw failureOf(error);
+}
+
+class Win32Folder : public Folder {
 public:
-    explicit Win32FolderListing(const std::string& folderPath) {
-        std::string pattern = folderPath;
-        if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
-        pattern += '*';
-        find_ = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data_, FindExSearchNameMatch,
-                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (find_ != INVALID_HANDLE_VALUE) {
-            pending_ = true;
-            return;
-        }
-        const DWORD error = GetLastError();
-        // A folder with no entries at all (not even "." and "..", as at the
-        // root of a drive) answers "file not found"; a missing folder must not
-        // pass for an empty one.
-        if (error == ERROR_FILE_NOT_FOUND) {
-            const DWORD attributes = GetFileAttributesA(folderPath.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                return;
-            }
-        }
-        throw failureOf(error);
-    }
-    ~Win32FolderListing() override {
-        if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
-    }
-    Win32FolderListing(const Win32FolderListing&) = delete;
-    Win32FolderListing& operator=(const Win32FolderListing&) = delete;
+    Win32Folder(Handle handle, DWORD volume) : handle_(std::move(handle)), volume_(volume) {}
 
     bool next(FolderEntry& entry) override {
-        while (advance()) {
-            const char* name = data_.cFileName;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-            entry.name = name;
-            entry.isFolder = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            entry.isLink = (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        for (;;) {
+            if (!holding_ && !fetch()) return false;
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+                reinterpret_cast<const unsigned char*>(buffer_.get()) + position_);
+            holding_ = info->NextEntryOffset != 0;
+            position_ += info->NextEntryOffset;
+            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name == L"." || name == L"..") continue;
+            entry.name = narrow(name);
+            entry.nativeName.assign(reinterpret_cast<const char*>(name.data()),
+                                    name.size() * sizeof(wchar_t));
+            entry.isFolder = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entry.isLink = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             entry.size = entry.isFolder || entry.isLink
                              ? 0
-                             : sizeOf(data_.nFileSizeHigh, data_.nFileSizeLow);
-            entry.created = localTimeOf(data_.ftCreationTime);
-            entry.modified = localTimeOf(data_.ftLastWriteTime);
+                             : static_cast<std::uint64_t>(info->EndOfFile.QuadPart);
+            entry.created = localTimeOf(info->CreationTime);
+            entry.modified = localTimeOf(info->LastWriteTime);
+            entry.fileId = static_cast<std::uint64_t>(info->FileId.QuadPart);
+            entry.volume = volume_;
             return true;
         }
-        return false;
+    }
+
+    std::unique_ptr<Folder> openSubfolder(const FolderEntry& entry) override {
+        // Wine shows a Unix symbolic link only in the listing, and opens
+        // through it whatever it is asked: a link is never entered.
+        if (entry.isLink || !entry.isFolder) return nullptr;
+        HANDLE raw = INVALID_HANDLE_VALUE;
+        const NTSTATUS status =
+            openEntry(entry, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_DIRECTORY_FILE, raw);
+        if (isGone(status)) return nullptr;
+        if (status < 0) throw ntFailure(status);
+        Handle subfolder(raw);
+        const Identity opened = identityOf(subfolder.get());
+        if (opened.isLink() || !opened.isFolder() || !isListedObject(opened, entry)) {
+            return nullptr;
+        }
+        return std::make_unique<Win32Folder>(std::move(subfolder), opened.volume);
+    }
+
+    bool remove(const FolderEntry& entry) override {
+        // A link is opened as itself, whatever it points to; a file or a
+        // folder only as what it was listed as.
+        const ULONG kind = entry.isLink     ? 0
+                           : entry.isFolder ? FILE_DIRECTORY_FILE
+                                            : FILE_NON_DIRECTORY_FILE;
+        HANDLE raw = INVALID_HANDLE_VALUE;
+        const NTSTATUS status = openEntry(
+            entry, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, kind, raw);
+        if (isGone(status)) return false;
+        if (status < 0) throw ntFailure(status);
+        Handle object(raw);
+        const Identity opened = identityOf(object.get());
+        if (!isListedObject(opened, entry)) return false;
+        // Only where the system opened what a listed link points to (Wine
+        // with a Unix link): deleting that would delete the target.
+        if (entry.isLink && !opened.isLink()) throw failureOf(kLinkRefused);
+        deleteOpened(object.get(), opened.attributes);
+        return true;
     }
 
 private:
-    // Makes data_ the next raw entry; false at the end of the folder.
-    bool advance() {
-        if (find_ == INVALID_HANDLE_VALUE) return false;
-        if (pending_) {
-            pending_ = false;
+    static bool isGone(NTSTATUS status) {
+        return status == kNameNotFound || status == kPathNotFound || status == kDeletePending ||
+               status == kFileIsADirectory || status == kNotADirectory;
+    }
+
+    // Opens an entry of this folder by the name it was listed under, relative
+    // to this folder's handle, never through a link.
+    NTSTATUS openEntry(const FolderEntry& entry, ACCESS_MASK access, ULONG options,
+                       HANDLE& opened) {
+        const std::string& native = entry.nativeName;
+        std::wstring name(native.size() / sizeof(wchar_t), L'\0');
+        std::memcpy(name.data(), native.data(), name.size() * sizeof(wchar_t));
+        // Only a name of this folder: never one that leaves it.
+        if (name.empty() || native.size() % sizeof(wchar_t) != 0 || name.size() > 0x7FFF ||
+            name == L"." || name == L".." || name.find(L'\\') != std::wstring::npos) {
+            throw failureOf(ERROR_INVALID_NAME);
+        }
+        UNICODE_STRING objectName;
+        objectName.Buffer = name.data();
+        objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+        objectName.MaximumLength = objectName.Length;
+        OBJECT_ATTRIBUTES attributes = {};
+        attributes.Length = sizeof attributes;
+        attributes.RootDirectory = handle_.get();
+        attributes.ObjectName = &objectName;
+        IO_STATUS_BLOCK io = {};
+        return NtCreateFile(&opened, access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+                            options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                                FILE_OPEN_FOR_BACKUP_INTENT,
+                            nullptr, 0);
+    }
+
+    // Fills the buffer with the next entries; false at the end.
+    bool fetch() {
+        if (ended_) return false;
+        if (!buffer_) buffer_ = std::make_unique<std::uint64_t[]>(kListingBytes / 8);
+        if (GetFileInformationByHandleEx(handle_.get(), FileIdBothDirectoryInfo, buffer_.get(),
+                                         static_cast<DWORD>(kListingBytes))) {
+            started_ = holding_ = true;
+            position_ = 0;
             return true;
         }
-        if (FindNextFileA(find_, &data_)) return true;
         const DWORD error = GetLastError();
-        FindClose(find_);
-        find_ = INVALID_HANDLE_VALUE;
-        if (error == ERROR_NO_MORE_FILES) return false;
+        // A folder with no entries at all (not even "." and "..", as at the
+        // root of a drive) answers its first query with "file not found".
+        if (error == ERROR_NO_MORE_FILES || (!started_ && error == ERROR_FILE_NOT_FOUND)) {
+            ended_ = true;
+            buffer_.reset();
+            return false;
+        }
         throw failureOf(error);
     }
 
-    HANDLE find_ = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA data_ = {};
-    bool pending_ = false;  // data_ holds the first entry, not yet handed out
+    Handle handle_;
+    DWORD volume_;
+    std::unique_ptr<std::uint64_t[]> buffer_;  // 8-byte aligned, as the entries need
+    std::size_t position_ = 0;                 // of the next entry in buffer_
+    bool holding_ = false;                     // buffer_ holds entries not handed out yet
+    bool started_ = false, ended_ = false;
 };
 
 }  // namespace
 
 bool Win32System::fileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) == 0;
 }
 
 std::optional<std::string> Win32System::storedFileName(const std::string& path) {
-    // FindFirstFileA would take wildcards as a pattern and answer for another file.
+    // FindFirstFile would take wildcards as a pattern and answer for another file.
     if (hasWildcard(path)) return std::nullopt;
-    WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA(path.c_str(), &data);
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileExW(extendedPath(path).c_str(), FindExInfoBasic, &data,
+                                         FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return std::nullopt;
     FindClose(find);
     if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) != 0) {
         return std::nullopt;
     }
-    return std::string(data.cFileName);
+    return narrow(data.cFileName, std::wcslen(data.cFileName));
 }
 
 bool Win32System::folderExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool Win32System::entryExists(const std::string& path) {
     // GetFileAttributes looks at a link itself, never at its target.
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (GetFileAttributesW(extendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 std::uint64_t Win32System::fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) throw lastFailure();
+    if (!GetFileAttributesExW(extendedPath(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw lastFailure();
+    }
     return sizeOf(data.nFileSizeHigh, data.nFileSizeLow);
 }
 
 void Win32System::appendToFile(const std::string& path, const std::string& bytes) {
     // Shared for reading, writing and deletion: the agent reads the log while
-    // it is written, and a sweep may delete it.
-    Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // it is written, and a sweep may delete it. Write access besides append
+    // access only to cut back a write that failed part way; each write still
+    // goes to the end of the file. A read-only file refuses both, whoever asks.
+    Handle file(CreateFileW(extendedPath(path).c_str(),
+                            FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES, kShareAll,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) throw lastFailure();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info)) throw lastFailure();
+    // Only where the system let it open: Wine run by root.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        throw failureOf(ERROR_ACCESS_DENIED);
+    FILE_END_OF_FILE_INFO before;
+    before.EndOfFile.QuadPart =
+        static_cast<LONGLONG>(sizeOf(info.nFileSizeHigh, info.nFileSizeLow));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::size_t rest = bytes.size() - done;
         const DWORD chunk = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        OVERLAPPED atEnd = {};
+        atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFFu;
         DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
-            throw lastFailure();
+        const BOOL ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, &atEnd);
+        if (!ok || written == 0) {
+            const DWORD error = ok ? static_cast<DWORD>(ERROR_WRITE_FAULT) : GetLastError();
+            // Whole or not at all: a piece of a line would join the next line
+            // written. A failed write may have put in part of its own bytes.
+            SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &before, sizeof before);
+            throw failureOf(error);
         }
-        if (written == 0) throw failureOf(ERROR_WRITE_FAULT);
         done += written;
     }
     if (!file.close()) throw lastFailure();
 }
 
 void Win32System::deleteFile(const std::string& path) {
-    const DWORD attributes = clearReadOnly(path, attributesOrThrow(path));
-    // A link to a folder is a directory entry and goes with RemoveDirectory,
-    // which removes the link and never what it points to.
-    const bool folderLink = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const BOOL ok = folderLink ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
-    if (!ok) {
-        const DWORD error = GetLastError();
-        restoreReadOnly(path, attributes);
-        throw failureOf(error);
-    }
-}
-
-bool Win32System::deleteFilePlain(const std::string& path) {
-    return DeleteFileA(path.c_str()) != FALSE;
-}
-
-void Win32System::removeFolder(const std::string& path) {
-    const DWORD attributes = clearReadOnly(path, attributesOrThrow(path));
-    if (!RemoveDirectoryA(path.c_str())) {
-        const DWORD error = GetLastError();
-        restoreReadOnly(path, attributes);
-        throw failureOf(error);
-    }
+    // Opened as itself when it is a link, so that the link goes and never
+    // what it points to.
+    Handle object(CreateFileW(extendedPath(path).c_str(),
+                              DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (object.get() == INVALID_HANDLE_VALUE) throw lastFailure();
+    const Identity opened = identityOf(object.get());
+    // A real folder is no file: DeleteFile refuses it the same way.
+    if (opened.isFolder() && !opened.isLink()) throw failureOf(ERROR_ACCESS_DENIED);
+    deleteOpened(object.get(), opened.attributes);
 }
 
 bool Win32System::makeSureDirectoryPathExists(const std::string& path) {
     return MakeSureDirectoryPathExists(path.c_str()) != FALSE;
 }
 
-std::unique_ptr<FolderListing> Win32System::listFolder(const std::string& folderPath) {
-    return std::make_unique<Win32FolderListing>(folderPath);
+std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
+    const std::wstring full = extendedPath(path);
+    Handle folder(CreateFileW(
+        full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (folder.get() == INVALID_HANDLE_VALUE) {
+        // A missing folder is a missing path, as listing "folder\*" reported it.
+        const DWORD error = GetLastError();
+        throw failureOf(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+    }
+    const Identity opened = identityOf(folder.get());
+    // The handle shows a Windows link. Wine opens through a Unix symbolic
+    // link whatever it is asked, and shows it only by the path's attributes.
+    const DWORD byPath = GetFileAttributesW(full.c_str());
+    if (opened.isLink() ||
+        (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        throw failureOf(kLinkRefused);
+    }
+    if (!opened.isFolder()) throw failureOf(ERROR_DIRECTORY);
+    return std::make_unique<Win32Folder>(std::move(folder), opened.volume);
 }
 
 }  // namespace quillet::os::win32

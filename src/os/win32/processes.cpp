@@ -78,4 +78,6 @@ std::string Win32System::systemErrorText(std::uint32_t code) {
     return messageText(code);
 }
 
+Failure Win32System::lastFailure() { return win32::lastFailure(); }
+
 }  // namespace quillet::os::win32

@@ -1,7 +1,9 @@
 #pragma once
-// os::System over the real Win32 API, ANSI functions throughout. The program
-// is one thread and holds no handle between calls: every method opens, uses
-// and closes what it needs.
+// os::System over the real Win32 API. Paths and names cross the seam in the
+// ANSI code page; the file calls go through the wide functions (wide_path.h)
+// so that any name and any length is reached. The program is one thread; a
+// folder walk holds its folders open (os::Folder), every other method opens,
+// uses and closes what it needs.
 #include <string>
 
 #include "os/system.h"
@@ -16,6 +18,8 @@ public:
     explicit Win32System(std::string commandText) : commandText_(std::move(commandText)) {}
 
     std::string commandText() override { return commandText_; }
+    // wide_path.cpp
+    std::size_t characterCount(const std::string& text) override;
 
     // time.cpp
     LocalTime now() override;
@@ -35,10 +39,8 @@ public:
     std::uint64_t fileSize(const std::string& path) override;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
-    bool deleteFilePlain(const std::string& path) override;
-    void removeFolder(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
-    std::unique_ptr<FolderListing> listFolder(const std::string& folderPath) override;
+    std::unique_ptr<Folder> openFolder(const std::string& path) override;
 
     // profile.cpp
     std::string iniGetString(const std::string& section, const std::string& key,
@@ -57,6 +59,7 @@ public:
     std::unique_ptr<Process> shellOpen(const std::string& programPath,
                                        const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override;
+    Failure lastFailure() override;
 
 private:
     std::string commandText_;

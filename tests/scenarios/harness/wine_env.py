@@ -24,6 +24,9 @@ def wine_env(prefix):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = "-all"
+    # Wine spells Unix file names in the locale's character set: only a
+    # UTF-8 locale holds every name a Windows machine can have.
+    env["LC_ALL"] = "C.UTF-8"
     # no Mono or Gecko install prompts while the prefix is made
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     env.pop("DISPLAY", None)

@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "housekeeping/folder_size.h"
 #include "support/fake_system.h"
 
 namespace quillet {
@@ -33,9 +34,9 @@ void setModified(const std::string& hostPath, const os::LocalTime& t) {
 // Creation times cannot be set: the tests read them and move the clock instead.
 os::LocalTime createdOf(FakeRun& f, const std::string& relative) {
     const auto cut = relative.find_last_of('\\');
-    auto listing = f.os.HostSystem::listFolder(f.install + relative.substr(0, cut + 1));
+    auto folder = f.os.HostSystem::openFolder(f.install + relative.substr(0, cut + 1));
     os::FolderEntry entry;
-    while (listing->next(entry))
+    while (folder->next(entry))
         if (entry.name == relative.substr(cut + 1)) return entry.created;
     throw std::runtime_error("not listed: " + relative);
 }
@@ -265,6 +266,50 @@ TEST(DataSweepLinks, LinksGoAsLinksAndWhatTheyPointToStays) {
     }
 }
 
+TEST(SweepLinks, AFolderSwappedForALinkAfterItWasListedIsNeitherEnteredNorDeleted) {
+    // The moment between listing a folder and opening it is where a path
+    // walk would follow a link that an adversary put in the folder's place.
+    for (const char* sweep : {"LOG", "DATA", "SIZE"}) {
+        FakeRun f;
+        const std::string outside = outsideTree(f), outsideBefore = tree(outside);
+        const std::string top = std::string(sweep) == "LOG" ? kLogs : kData;
+        plant(f, top, {"S\\T\\old.dat", "S\\old.dat", "V\\old.dat"}, kOld);
+        f.os.beforeOpenSubfolder = [&](const std::string& path) {
+            if (path != f.install + top + "S\\") return;
+            fs::rename(f.hostFile(top + "S"), f.machine.path() + "/moved-away");
+            fs::create_symlink(outside, f.hostFile(top + "S"));
+        };
+        if (std::string(sweep) == "LOG") {
+            sweepLogs(f);
+        } else if (std::string(sweep) == "DATA") {
+            sweepData(f, kData + "V\\old.dat", 30);
+        } else {
+            EXPECT_EQ(folderTreeSize(f.os, f.install + kData), 3u) << "V's file only";
+        }
+        EXPECT_EQ(tree(outside), outsideBefore) << sweep;
+        EXPECT_TRUE(fs::is_symlink(f.hostFile(top + "S"))) << sweep << ": the link was never listed";
+        EXPECT_EQ(f.exists(top + "V\\old.dat"), std::string(sweep) == "SIZE") << sweep;
+        expectQuiet(f);
+    }
+}
+
+TEST(SweepLinks, ASweptFolderThatIsItselfALinkIsRefusedAndReported) {
+    for (const bool logSweep : {true, false}) {
+        FakeRun f;
+        const std::string outside = outsideTree(f), outsideBefore = tree(outside);
+        // Not ApplicationLog: the activity log would be written through that link.
+        fs::create_symlink(outside, f.hostFile("Swept"));
+        f.os.clock = kNow;   // the outside files are then too old for both sweeps
+        if (logSweep)
+            PriSubDeleteLogs(f.ctx, f.install + "Swept\\");
+        else
+            PriSubDeleteOldData(f.ctx, f.install + "Swept\\", 0);
+        EXPECT_EQ(tree(outside), outsideBefore);
+        EXPECT_EQ(f.reportFiles().size(), 1u) << "a Failed report says the sweep did not happen";
+        EXPECT_FALSE(f.run.overallStatusOK);
+    }
+}
+
 TEST(SweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
     FakeRun f;
     f.run.statusDescription = "from an earlier check";
@@ -274,14 +319,18 @@ TEST(SweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
     EXPECT_EQ(f.run.statusDescription, "from an earlier check");
 }
 
-TEST(DeleteFile, ReadOnlyFilesGoAndAMissingOneIsNoFailure) {
+TEST(DeleteFile, ReadOnlyFilesGoAndOneGoneSinceItWasListedIsNoFailure) {
     FakeRun f;
-    for (const char* p : {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log", "direct.txt"}) {
+    for (const char* p : {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log", "direct.txt", "gone.txt"}) {
         makeFile(f, p, 9, &kOld);
         chmod(f.hostFile(p).c_str(), 0444);
     }
-    SubDeleteFiles(f.ctx, f.install + "direct.txt");
-    SubDeleteFiles(f.ctx, f.install + "never-was.txt");
+    auto folder = f.os.openFolder(f.install);
+    for (os::FolderEntry entry; folder->next(entry);) {
+        if (entry.name == "gone.txt") fs::remove(f.hostFile("gone.txt"));
+        if (entry.name == "direct.txt" || entry.name == "gone.txt")
+            SubDeleteFiles(f.ctx, *folder, entry, f.install + entry.name);
+    }
     sweepLogs(f);
     sweepData(f, "Datadirectory\\ro.dat", 15);
     for (const char* p : {"direct.txt", "Datadirectory\\ro.dat", "ApplicationLog\\ro.log"})

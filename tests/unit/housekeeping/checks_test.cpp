@@ -47,16 +47,22 @@ TEST(AgentTypeCheck, ReportsMissingAndUnknownEditions) {
 
 TEST(AlertTicketCheck, CountsDirectFilesAndReportsMoreThanAHundred) {
     struct Case {
-        int files, inSubfolder;
+        int files, inSubfolder, fileLinks;   // each file link comes with a folder link
         bool report;
-    } cases[] = {{0, 0, false}, {100, 0, false}, {101, 0, true}, {5, 500, false}};
+    } cases[] = {{0, 0, 0, false}, {100, 0, 0, false}, {101, 0, 0, true}, {5, 500, 0, false},
+                 {99, 0, 2, true}};
     for (const auto& c : cases) {
         FakeRun f;
         for (int i = 0; i < c.files; ++i) f.writeFile("AlertTkt\\t" + std::to_string(i), "x");
+        for (int i = 0; i < c.fileLinks; ++i) {
+            std::filesystem::create_symlink(f.hostFile("AlertTkt\\t0"),
+                                            f.hostFile("AlertTkt\\file-link" + std::to_string(i)));
+            std::filesystem::create_symlink("/usr", f.hostFile("AlertTkt\\dir-link" + std::to_string(i)));
+        }
         for (int i = 0; i < c.inSubfolder; ++i) f.writeFile("AlertTkt\\sub\\t" + std::to_string(i), "x");
         if (c.files + c.inSubfolder == 0) std::filesystem::create_directories(f.hostFile("AlertTkt"));
         PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
-        const std::string n = std::to_string(c.files);
+        const std::string n = std::to_string(c.files + c.fileLinks);
         EXPECT_EQ(f.logMessages(), Lines{"INF : Number of files pending in alert ticket folder are - " + n});
         EXPECT_EQ(f.reportFiles().size(), c.report ? 1u : 0u) << n;
         EXPECT_TRUE(f.run.overallStatusOK);

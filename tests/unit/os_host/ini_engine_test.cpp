@@ -1,8 +1,11 @@
 #include "os/host/ini_engine.h"
 
+#include "os/host/ansi_text.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -209,6 +212,36 @@ TEST_F(IniEngineWrite, RefusedWritesReturnFalseAndLeaveNoTrace) {
     }
     EXPECT_EQ(get(path("readonly.ini")), "[S]\r\nk=1\r\n");
     EXPECT_EQ(engine.getString("S", "k", "", 10, path("readonly.ini")), "1");
+}
+
+TEST_F(IniEngineWrite, AUtf16FileIsReadAndWrittenAsUtf16) {
+    const auto utf16 = [](const std::string& text) { return "\xFF\xFE"s + utf8ToUtf16le(text); };
+    const std::string file = path("health.ini");
+    put(file, utf16("[SERVICE]\r\nsvcfiles=KORBGuard\r\n[CONFIGURATION]\r\nnote=\xC3\xA9t\xC3\xA9\r\n"));
+    IniEngine engine;
+    EXPECT_EQ(engine.getString("service", "SVCFILES", "", 50, file), "KORBGuard");
+    EXPECT_EQ(engine.getString("CONFIGURATION", "note", "", 50, file), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(engine.getSectionNames(100, file), "SERVICE\0CONFIGURATION\0"s);
+    ASSERT_TRUE(engine.writeString("SERVICE", "status", "0", file));
+    ASSERT_TRUE(engine.writeString("NEW", "k", "\xC3\xBC", file));
+    EXPECT_EQ(get(file), utf16("[SERVICE]\r\nsvcfiles=KORBGuard\r\nstatus=0\r\n[CONFIGURATION]\r\n"
+                               "note=\xC3\xA9t\xC3\xA9\r\n[NEW]\r\nk=\xC3\xBC\r\n"));
+}
+
+TEST_F(IniEngineWrite, RemovesTemporariesThatAKilledWriterLeft) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);  // a process number that is no longer in use
+    const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
+    const std::set<std::string> kept{".a.ini.~" + alive + ".1", ".a.ini.~x.1", ".b.ini.~" + dead + ".1",
+                                     ".a.ini.old" + dead + ".1"};
+    for (const auto& name : kept) put(path(name), "");
+    for (const auto& name : {".a.ini.~" + dead + ".3", ".a.ini.probe" + dead + ".2"}) put(path(name), "x");
+    IniEngine engine;
+    ASSERT_TRUE(engine.writeString("S", "k", "v", path("a.ini")));
+    std::set<std::string> expected = kept;
+    expected.insert("a.ini");
+    EXPECT_EQ(folderNames(), expected);
 }
 
 TEST_F(IniEngineWrite, FolderWithoutWriteAccessRefusesTheWrite) {

@@ -1,6 +1,11 @@
 #include "platform/activity_log.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <fstream>
 
@@ -53,6 +58,31 @@ TEST(ActivityLog, ALineThatCannotBeWrittenIsLostSilently) {
     f.os.failOn("appendToFile", "MNStatusLog.txt");
     EXPECT_NO_THROW(PblSubWriteLog(f.ctx, "lost"));
     EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
+}
+
+TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDiskOrAReadOnlyLog) {
+    // The file size limit stands in for a disk that fills in the middle of a
+    // line: the write takes what fits, then fails.
+    FakeRun f;
+    PblSubWriteLog(f.ctx, "INF : before");
+    const std::string before = f.read("ApplicationLog\\MNStatusLog.txt");
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 10;
+    setrlimit(RLIMIT_FSIZE, &small);
+    PblSubWriteLog(f.ctx, "INF : a line longer than the room left on the disk");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), before);
+
+    chmod(f.hostFile("ApplicationLog\\MNStatusLog.txt").c_str(), 0444);
+    PblSubWriteLog(f.ctx, "INF : refused even to an administrator");
+    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), before);
+    chmod(f.hostFile("ApplicationLog\\MNStatusLog.txt").c_str(), 0644);
+    PblSubWriteLog(f.ctx, "INF : after");
+    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), before + "12/05/2026 04:13:01\tINF : after\r\n");
 }
 
 }  // namespace

@@ -134,14 +134,14 @@ void FakeSystem::maybeFail(const std::string& operation, const std::string& path
 }
 
 namespace {
-// Wraps a host listing for the "listEntry" faults and, when asked, name order.
-class FakeListing : public os::FolderListing {
+// Wraps a host folder for the injected faults, the swap hook and, when
+// asked, name order. `path` is the folder's Windows path with its final "\".
+class FakeFolder : public os::Folder {
 public:
-    FakeListing(FakeSystem& system, std::string folder, std::unique_ptr<os::FolderListing> inner,
-                bool sorted)
-        : system_(system), folder_(std::move(folder)), inner_(std::move(inner)), sorted_(sorted) {}
+    FakeFolder(FakeSystem& system, std::string path, std::unique_ptr<os::Folder> inner)
+        : system_(system), path_(std::move(path)), inner_(std::move(inner)) {}
     bool next(os::FolderEntry& entry) override {
-        if (sorted_) {
+        if (system_.sortedListings) {
             if (!drained_) {
                 os::FolderEntry e;
                 while (inner_->next(e)) entries_.push_back(e);
@@ -154,20 +154,42 @@ public:
         } else if (!inner_->next(entry)) {
             return false;
         }
-        system_.failIfInjected("listEntry", folder_ + entry.name);
+        system_.failIfInjected("listEntry", path_ + entry.name);
         return true;
+    }
+    std::unique_ptr<os::Folder> openSubfolder(const os::FolderEntry& entry) override {
+        const std::string path = path_ + entry.name + "\\";
+        if (system_.beforeOpenSubfolder) system_.beforeOpenSubfolder(path);
+        system_.failIfInjected("listFolder", path);
+        system_.calls.push_back("listFolder " + path);
+        auto inner = inner_->openSubfolder(entry);
+        if (!inner) return nullptr;
+        return std::make_unique<FakeFolder>(system_, path, std::move(inner));
+    }
+    bool remove(const os::FolderEntry& entry) override {
+        const bool realFolder = entry.isFolder && !entry.isLink;
+        const std::string path = path_ + entry.name + (realFolder ? "\\" : "");
+        system_.failIfInjected(realFolder ? "removeFolder" : "deleteFile", path);
+        system_.calls.push_back((realFolder ? "removeFolder " : "deleteFile ") + path);
+        return inner_->remove(entry);
     }
 
 private:
     FakeSystem& system_;
-    std::string folder_;
-    std::unique_ptr<os::FolderListing> inner_;
-    bool sorted_;
+    std::string path_;
+    std::unique_ptr<os::Folder> inner_;
     bool drained_ = false;
     std::vector<os::FolderEntry> entries_;
     std::size_t at_ = 0;
 };
 }  // namespace
+
+std::unique_ptr<os::Folder> FakeSystem::openFolder(const std::string& path) {
+    std::string folder = path;
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    maybeFail("listFolder", folder);
+    return std::make_unique<FakeFolder>(*this, folder, HostSystem::openFolder(path));
+}
 
 void FakeSystem::appendToFile(const std::string& path, const std::string& bytes) {
     maybeFail("appendToFile", path);
@@ -177,24 +199,26 @@ void FakeSystem::deleteFile(const std::string& path) {
     maybeFail("deleteFile", path);
     HostSystem::deleteFile(path);
 }
-std::unique_ptr<os::FolderListing> FakeSystem::listFolder(const std::string& folderPath) {
-    maybeFail("listFolder", folderPath);
-    std::string folder = folderPath;
-    if (folder.empty() || folder.back() != '\\') folder += '\\';
-    return std::make_unique<FakeListing>(*this, folder, HostSystem::listFolder(folderPath),
-                                         sortedListings);
-}
 std::uint64_t FakeSystem::fileSize(const std::string& path) {
     maybeFail("fileSize", path);
     return HostSystem::fileSize(path);
 }
-void FakeSystem::removeFolder(const std::string& path) {
-    maybeFail("removeFolder", path);
-    HostSystem::removeFolder(path);
+void FakeSystem::refuseIniWrites(const std::string& pathSuffix, int afterWrites, long number,
+                                 const std::string& description) {
+    refusal_ = {pathSuffix, afterWrites, Failure(number, description)};
 }
+
+Failure FakeSystem::lastFailure() { return refused_ ? *refused_ : HostSystem::lastFailure(); }
+
 bool FakeSystem::iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
     maybeFail("iniWriteString", file);
+    refused_.reset();
+    if (refusal_.left >= 0 && endsWith(file, refusal_.suffix) && refusal_.left-- == 0) {
+        refusal_.left = 0;
+        refused_ = refusal_.failure;
+        return false;
+    }
     return HostSystem::iniWriteString(section, key, value, file);
 }
 

@@ -55,6 +55,9 @@ public:
     // --- injected failures: an operation name ("appendToFile", "deleteFile",
     // "listFolder", "fileSize", "removeFolder", "iniWriteString", ...) and a
     // Windows path suffix. The failure is thrown when the call's path ends so.
+    // In a walk, "listFolder" fails the opening of a folder (path with its
+    // final "\"), "deleteFile" and "removeFolder" the removal of an entry (a
+    // real folder's path with its final "\").
     // "listEntry" fails a folder listing when it reaches an entry whose path
     // (folder + name) ends so, as when a file's dates or size cannot be read.
     void failOn(const std::string& operation, const std::string& pathSuffix,
@@ -65,13 +68,21 @@ public:
     // Throws the injected failure, if any, for this operation and path.
     void failIfInjected(const std::string& operation, const std::string& path);
 
+    // INI writes to files whose path ends so are refused (by return value, as
+    // on a full disk) once `afterWrites` of them have gone through.
+    void refuseIniWrites(const std::string& pathSuffix, int afterWrites = 0, long number = 112,
+                         const std::string& description = "There is not enough space on the disk.");
+    Failure lastFailure() override;
+
     // Folder listings sorted by name, for tests that depend on sibling order.
     bool sortedListings = false;
+    // Called with a subfolder's Windows path just before a walk opens it: a
+    // test can swap the folder for something else at that moment.
+    std::function<void(const std::string& path)> beforeOpenSubfolder;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
-    std::unique_ptr<os::FolderListing> listFolder(const std::string& folderPath) override;
+    std::unique_ptr<os::Folder> openFolder(const std::string& path) override;
     std::uint64_t fileSize(const std::string& path) override;
-    void removeFolder(const std::string& path) override;
     bool iniWriteString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file) override;
     std::unique_ptr<os::Process> startCommandLine(const std::string& commandLine,
@@ -90,6 +101,12 @@ private:
         bool spent = false;
     };
     std::vector<Injected> failures_;
+    struct Refusal {
+        std::string suffix;
+        int left = -1;   // writes still allowed; -1: none refused
+        Failure failure{0, ""};
+    } refusal_;
+    std::optional<Failure> refused_;
     std::map<std::string, os::RegValue> values_;
     std::set<std::string> keys_;
 };

@@ -1,0 +1,23 @@
+#pragma once
+// The host's ANSI code page is UTF-8: what the Windows A functions do with
+// text in their code page, the host does with UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillet::os::host {
+
+void appendUtf8(std::string& out, std::uint32_t cp);
+// Length of the well-formed UTF-8 sequence at s[i] with its code point, or 0.
+std::size_t decodeUtf8(std::string_view s, std::size_t i, std::uint32_t& cp);
+// UTF-16LE to the ANSI code page: every unit converted, NULs included; a
+// lone surrogate becomes U+FFFD and an odd last byte is dropped.
+std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount);
+// The ANSI code page to UTF-16LE; a byte that is not UTF-8 stands for itself
+// (as Latin-1), so nothing is lost on the way back.
+std::string utf8ToUtf16le(std::string_view text);
+// Characters as Windows counts them in a string: UTF-16 units.
+std::size_t characterCount(std::string_view text);
+
+}  // namespace quillet::os::host
