@@ -67,7 +67,8 @@ public:
         // A blank value over a key that is present and blank would rewrite the
         // whole file for nothing, on every run; only a missing key needs it.
         if (trimSpaces(text).empty() && isPresentAndBlank(section, key)) return;
-        SubUpdateIniKeyValue(ctx_, section, key, text, path_);
+        // A list the platform refused to write is not synchronised.
+        if (!SubUpdateIniKeyValue(ctx_, section, key, text, path_)) throw ctx_.os.lastFailure();
     }
     // Only a section this run created gets the separator, so that a complete
     // list stays byte for byte as it is.

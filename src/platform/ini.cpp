@@ -57,23 +57,25 @@ std::string GetKeyValue(Context& ctx, const std::string& section, const std::str
     }
 }
 
-void SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
+bool SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
                  const std::string& value, const std::string& file) {
     try {
-        writeProfileString(ctx.os, section, key, value, file);
+        return writeProfileString(ctx.os, section, key, value, file);
     } catch (...) {
         PblSubWriteLog(ctx, errSource("SetKeyValue", describeCurrentException()));
+        return true;
     }
 }
 
-void SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
+bool SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
                           const std::string& value, const std::string& file) {
     try {
         if (trimSpaces(GetKeyValue(ctx, section, key, file)).empty())
-            SetKeyValue(ctx, section, key, value, file);
+            return SetKeyValue(ctx, section, key, value, file);
     } catch (...) {
         PblSubWriteLog(ctx, errSource("SubUpdateIniKeyValue", describeCurrentException()));
     }
+    return true;
 }
 
 }  // namespace quillet

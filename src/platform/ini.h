@@ -20,10 +20,12 @@ void WriteIniString(Context& ctx, const std::string& file, const std::string& se
 // The value untrimmed, at most 254 characters; failures are logged.
 std::string GetKeyValue(Context& ctx, const std::string& section, const std::string& key,
                         const std::string& file);
-void SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
+// false when the platform refused the write (a failure is logged and is no refusal).
+bool SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
                  const std::string& value, const std::string& file);
-// Writes the value only when the key is missing, empty or all spaces.
-void SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
+// Writes the value only when the key is missing, empty or all spaces; false
+// when the platform refused that write, so that a caller can tell.
+bool SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
                           const std::string& value, const std::string& file);
 
 }  // namespace quillet

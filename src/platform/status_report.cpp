@@ -10,29 +10,41 @@ namespace quillet {
 
 void PriSubGeneratePID(Context& ctx, const std::string& status, const std::string& description,
                        const std::string& reportName) {
+    std::string file;
+    bool created = false;
     try {
         const std::string installPath = agentInstallPath(ctx);
         const std::string regId =
             GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "RegID");
         const std::string folder = installPath + "PMStatus\\";
-        const std::string file = folder + regId + "_Quillet_" + stampYmd(ctx.os.now()) + ".ini";
+        file = folder + regId + "_Quillet_" + stampYmd(ctx.os.now()) + ".ini";
         ctx.os.makeSureDirectoryPathExists(folder);
+        created = !ctx.os.entryExists(file);
         ctx.os.appendToFile(file, "");
 
-        const char* const section = "STATUS_INFO";
-        // A refused write is not examined: the next key is written regardless.
-        writeProfileString(ctx.os, section, "RegID", regId, file);
-        writeProfileString(ctx.os, section, "Desc", status == "SUCCESS" ? "" : description, file);
-        writeProfileString(ctx.os, section, "PID", reportName, file);
-        writeProfileString(ctx.os, section, "SysID", "", file);
-        writeProfileString(ctx.os, section, "LastRunDateTime",
-                           reportTimestamp(ctx.os.now(), ctx.os.timeSeparator()), file);
-        writeProfileString(ctx.os, section, "NextRunDateTime", "", file);
-        writeProfileString(ctx.os, section, "LastRunStatusCode", status, file);
+        // A refused write is a failure: the agent would upload what is there.
+        const auto write = [&](const char* key, const std::string& value) {
+            if (!writeProfileString(ctx.os, "STATUS_INFO", key, value, file))
+                throw ctx.os.lastFailure();
+        };
+        write("RegID", regId);
+        write("Desc", status == "SUCCESS" ? "" : description);
+        write("PID", reportName);
+        write("SysID", "");
+        write("LastRunDateTime", reportTimestamp(ctx.os.now(), ctx.os.timeSeparator()));
+        write("NextRunDateTime", "");
+        write("LastRunStatusCode", status);
         ctx.os.sleep(2000);
     } catch (...) {
         PblSubWriteLog(ctx, errWhile("generating PID", ": ", describeCurrentException(),
                                      "PriSubGeneratePID"));
+        // Whole or absent: a report this call began and could not finish goes.
+        if (created) {
+            try {
+                ctx.os.deleteFile(file);
+            } catch (...) {
+            }
+        }
     }
     ctx.run.statusDescription.clear();
 }

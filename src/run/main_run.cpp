@@ -119,7 +119,7 @@ RunEnd runSteps(Context& ctx) {
     const std::string agentType = GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "TYPE");
 
     // Without a usable install path the log's location is unknown: end silently.
-    if (trimSpaces(installPath).size() < 9) return RunEnd::NoInstallPath;
+    if (ctx.os.characterCount(trimSpaces(installPath)) < 9) return RunEnd::NoInstallPath;
     installPath = withTrailingBackslash(installPath);
 
     const std::string logFile = installPath + "ApplicationLog\\MNStatusLog.txt";

@@ -14,6 +14,7 @@ make it a glob. A check is "exists", "absent", or a dict of:
   no_match          regex that must not be found in the content
   size              exact size in bytes
   starts_with       str or bytes
+  utf16             True / False: the file starts with the UTF-16LE byte-order mark
   ini               {section: {key: value or None}}: the value that the
                     Windows private-profile reader would return; None = the
                     key is absent
@@ -156,8 +157,10 @@ def ini_value(data, section, key):
     """The value GetPrivateProfileString would return, or None when the key
     is absent: names match without case, the first matching section and key
     win, blanks around names and values are trimmed, one pair of matching
-    quotes around a value is removed."""
-    text = data.decode(ANSI, "replace")
+    quotes around a value is removed. A file with the UTF-16LE byte-order
+    mark is Unicode to the reader."""
+    text = (data[2:].decode("utf-16-le", "replace") if data.startswith(b"\xff\xfe")
+            else data.decode(ANSI, "replace"))
     in_section = False
     for raw_line in re.split(r"\r\n|\n|\r", text):
         line = raw_line.strip(" \t")
@@ -211,6 +214,8 @@ def check_file(label, path, check):
     if "content" in check and data != _as_bytes(check["content"]):
         failures.append("%s content differs:\n    expected %r\n    actual   %r"
                         % (label, _as_bytes(check["content"])[:400], data[:400]))
+    if "utf16" in check and data.startswith(b"\xff\xfe") != check["utf16"]:
+        failures.append("%s is %sUTF-16 with a byte-order mark" % (label, "not " if check["utf16"] else ""))
     if "size" in check and len(data) != check["size"]:
         failures.append("%s is %d bytes, expected %d" % (label, len(data), check["size"]))
     if "starts_with" in check and not data.startswith(_as_bytes(check["starts_with"])):

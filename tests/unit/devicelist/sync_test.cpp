@@ -268,6 +268,26 @@ TEST(DeviceListSync, MissingConfigurationFolderFailsWithReportAndFlag) {
                                  HasSubstr("\r\nLastRunStatusCode=Failed\r\n")));
 }
 
+TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
+    // A full disk: the first writes go through, then every one is refused.
+    for (const int allowed : {0, 5, 19}) {
+        ListRun f;
+        addDevice(f, kMachines, "pc1", kFullMachine);
+        addDevice(f, kMachines, "pc2", kFullMachine);
+        f.os.refuseIniWrites("DeviceList.ini", allowed);
+        PriSubSyncDeviceList(f.ctx);
+        // Refused within pc1's keys, or at pc2's first once pc1 is whole.
+        EXPECT_THAT(f.logMessages(),
+                    ::testing::ElementsAre(kListFailed + "112, Error Description : There is not enough "
+                                           "space on the disk., Source = PriSubSyncDeviceList() Line No : 90"))
+            << allowed;
+        EXPECT_FALSE(f.run.overallStatusOK);
+        ASSERT_EQ(f.reportFiles().size(), 1u);
+        EXPECT_THAT(f.read("PMStatus\\" + f.reportFiles()[0]),
+                    HasSubstr("\r\nPID=Agent_SyncDeviceList_MNStatus\r\n"));
+    }
+}
+
 TEST(DeviceListSync, HealthCheckRecordOnlyForACommandTextOfExactlyTheWord) {
     struct Case {
         const char* command;

@@ -70,5 +70,20 @@ TEST(StatusReport, AFailureIsLoggedAndSkipsThePause) {
     EXPECT_EQ(f.run.statusDescription, "");
 }
 
+TEST(StatusReport, AReportThatCannotBeCompletedIsRemoved) {
+    for (const int allowed : {0, 3, 6}) {
+        FakeRun f;
+        f.os.refuseIniWrites("PMStatus\\12345_Quillet_20261205041301.ini", allowed);
+        PriSubGeneratePID(f.ctx, "Failed", "pending", "MN Status Check");
+        EXPECT_EQ(f.logMessages(), std::vector<std::string>{
+                                       "ERR : Error while generating PID. Error No.: 112, Error "
+                                       "Description : There is not enough space on the disk., Source "
+                                       "= PriSubGeneratePID()"})
+            << allowed;
+        EXPECT_TRUE(f.reportFiles().empty()) << "no partial report is left for the agent";
+        EXPECT_TRUE(f.os.sleeps.empty());
+    }
+}
+
 }  // namespace
 }  // namespace quillet
