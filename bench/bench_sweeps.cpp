@@ -31,10 +31,10 @@
 #include <string>
 #include <vector>
 
+#include "core/context.h"
 #include "housekeeping/aged_files.h"
 #include "housekeeping/folder_size.h"
 #include "os/host/host_system.h"
-#include "run/context.h"
 
 extern char** environ;
 
@@ -70,7 +70,7 @@ struct Options {
 
 struct Shape {
     const char* name;
-    int depth;   // 1: every folder right under the root; 12: chains of 12 nested folders
+    int depth;  // 1: every folder right under the root; 12: chains of 12 nested folders
 };
 
 // The host path (relative to the root) of folder j of a tree.
@@ -95,8 +95,10 @@ void buildTree(const std::string& root, const Shape& shape, const Options& o) {
         if (dir < 0) throw std::runtime_error("cannot open " + folder);
         for (long i = j; i < o.files; i += o.folders) {
             const std::string name = "file" + std::to_string(i) + ".dat";
-            const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            const int fd =
+                openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0 ||
+                write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
                 throw std::runtime_error("cannot write " + folder + "/" + name);
             if (i % 2 == 0 && futimens(fd, oldTimes) != 0) throw std::runtime_error("futimens");
             close(fd);
@@ -113,15 +115,15 @@ void removeTree(const std::string& root) {
 long countFiles(const std::string& root) {
     long n = 0;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
         if (it->is_regular_file(ec)) ++n;
     return n;
 }
 
 struct Measure {
-    double seconds = 0;      // wall time
-    double cpuSeconds = 0;   // user + system time of the process
+    double seconds = 0;     // wall time
+    double cpuSeconds = 0;  // user + system time of the process
     long maxRssKb = 0;
 };
 
@@ -179,7 +181,7 @@ std::vector<std::string> findDelete(const std::string& root, long cutoffFromNow)
 
 struct Bench {
     Options o;
-    std::string machine;   // the host machine folder; trees live under drives/c/
+    std::string machine;  // the host machine folder; trees live under drives/c/
     int failures = 0;
 
     std::string hostRoot(const std::string& tree) const { return machine + "/drives/c/" + tree; }
@@ -221,9 +223,9 @@ struct Bench {
     // shared machine also carries other people's load and disk writes.
     void row(const char* what, const Measure& a, const Measure& b, double target) {
         const double ratio = a.seconds / b.seconds;
-        std::printf("%-34s %8.3f %8.3f %6.2f %s %8.3f %8.3f %6.2f   %6ld %6ld\n", what,
-                    a.seconds, b.seconds, ratio, ratio <= target ? "ok  " : "SLOW", a.cpuSeconds,
-                    b.cpuSeconds, a.cpuSeconds / b.cpuSeconds, a.maxRssKb, b.maxRssKb);
+        std::printf("%-34s %8.3f %8.3f %6.2f %s %8.3f %8.3f %6.2f   %6ld %6ld\n", what, a.seconds,
+                    b.seconds, ratio, ratio <= target ? "ok  " : "SLOW", a.cpuSeconds, b.cpuSeconds,
+                    a.cpuSeconds / b.cpuSeconds, a.maxRssKb, b.maxRssKb);
         if (ratio > target) ++failures;
     }
 
@@ -248,9 +250,11 @@ Options parse(int argc, char** argv) {
         else if (flag == "--dir")
             o.dir = argv[i + 1];
         else
-            throw std::runtime_error("usage: bench_sweeps [--files N] [--folders M] [--dir FOLDER]");
+            throw std::runtime_error(
+                "usage: bench_sweeps [--files N] [--folders M] [--dir FOLDER]");
     }
-    if (o.files < 2 || o.folders < 1) throw std::runtime_error("need at least 2 files and 1 folder");
+    if (o.files < 2 || o.folders < 1)
+        throw std::runtime_error("need at least 2 files and 1 folder");
     return o;
 }
 
@@ -283,8 +287,8 @@ int run(const Options& options) {
         const Measure dataAll = b.dataSweep(b.fresh("t", shape), 30);
         b.check(countFiles(b.hostRoot("t")) == 0 && fs::is_empty(b.hostRoot("t")),
                 "data sweep emptied the tree");
-        const Measure findAll = theirs({"find", b.hostRoot(b.fresh("t", shape)), "-mindepth", "1",
-                                        "-delete"});
+        const Measure findAll =
+            theirs({"find", b.hostRoot(b.fresh("t", shape)), "-mindepth", "1", "-delete"});
         b.row("data sweep (all past the limit)", dataAll, findAll, kSweepTarget);
 
         // Walks that delete nothing: the data sweep with no file past its
@@ -311,7 +315,8 @@ int run(const Options& options) {
     Measure dataSmall = s.dataSweep(s.fresh("t", flat), 30);
     std::printf("\npeak resident size (KB)            %ld files  %ld files\n", small.files,
                 options.files);
-    std::printf("  log sweep                        %8ld  %8ld\n", logSmall.maxRssKb, logFlat.maxRssKb);
+    std::printf("  log sweep                        %8ld  %8ld\n", logSmall.maxRssKb,
+                logFlat.maxRssKb);
     std::printf("  data sweep                       %8ld  %8ld\n", dataSmall.maxRssKb,
                 dataAllFlat.maxRssKb);
     b.check(logFlat.maxRssKb < logSmall.maxRssKb + 2048 &&

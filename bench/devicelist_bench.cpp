@@ -21,10 +21,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/context.h"
 #include "devicelist/sync.h"
 #include "devicelist/validation.h"
 #include "os/host/host_system.h"
-#include "run/context.h"
 
 namespace {
 

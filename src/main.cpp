@@ -6,7 +6,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include "os/win32/command_line.h"
 #endif
 
 namespace {
@@ -51,15 +50,8 @@ int runWith(const std::string& commandText) {
 
 #ifdef _WIN32
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return runWith(quillet::os::win32::commandTextFrom(GetCommandLineA()));
+    return runWith(quillet::os::processCommandText(0, nullptr));
 }
 #else
-int main(int argc, char** argv) {
-    std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += ' ';
-        text += argv[i];
-    }
-    return runWith(text);
-}
+int main(int argc, char** argv) { return runWith(quillet::os::processCommandText(argc, argv)); }
 #endif

@@ -1,5 +1,7 @@
 #include "devicelist/section_names.h"
 
+#include "core/text.h"
+
 namespace quillet {
 
 namespace {
@@ -34,10 +36,7 @@ std::string sectionMatchKey(const std::string& name) {
     const auto first = name.find_first_not_of(" \t");
     if (first == std::string::npos) return {};
     const auto last = name.find_last_not_of(" \t");
-    std::string key = name.substr(first, last - first + 1);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return key;
+    return lowerAscii(name.substr(first, last - first + 1));
 }
 
 }  // namespace quillet

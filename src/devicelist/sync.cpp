@@ -4,11 +4,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "devicelist/section_names.h"
-#include "healthcheck/health_check.h"
 #include "platform/activity_log.h"
+#include "platform/health_record.h"
 #include "platform/ini.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -18,9 +18,7 @@ namespace quillet {
 
 namespace {
 
-const char* const kMachinesKey = "Software\\KORBOD\\ManagedMachines\\";
-const char* const kOtherDevicesKey = "Software\\KORBOD\\ManagedpOSIX\\";
-const char* const kToolName = "Parvix.exe";
+const char* const kToolName = agent::kConfigurationTool;
 const char* const kToolParameter = "Local";
 const char* const kHealthCheckWord = "AGTHLTHCHK";
 const char* const kHostDeviceType = "5";
@@ -254,16 +252,16 @@ void PriSubSyncDeviceList(Context& ctx) {
     try {
         step = 10;
         std::string installPath =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "INSTALLATIONPATH");
+            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue);
         const std::string agentType =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "TYPE");
+            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
 
         step = 20;
         if (agentType != "RULK") return;
 
         step = 30;
         installPath = withTrailingBackslash(installPath);
-        const std::string deviceListPath = installPath + "Configuration\\DeviceList.ini";
+        const std::string deviceListPath = installPath + agent::kDeviceList;
         DeviceList list(ctx, deviceListPath);
 
         step = 40;
@@ -274,14 +272,15 @@ void PriSubSyncDeviceList(Context& ctx) {
         list.learnExistingSections();
 
         step = 60;
-        const std::string machines = EnumRegistryKeys(ctx, HKEY_LOCAL_MACHINE_HIVE, kMachinesKey);
+        const std::string machines =
+            EnumRegistryKeys(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kMachinesKey);
 
         step = 70;
         if (trimSpaces(machines).empty()) runConfigurationTool(ctx, installPath);
 
         for (const auto& name : deviceNames(machines)) {
             step = 80;
-            DeviceKey key(ctx, kMachinesKey + name);
+            DeviceKey key(ctx, agent::kMachinesKey + name);
             DeviceValues values;
             values.regId = key.read("RegID");
             values.type = key.read("Type");
@@ -296,11 +295,12 @@ void PriSubSyncDeviceList(Context& ctx) {
         }
 
         step = 110;
-        const std::string others = EnumRegistryKeys(ctx, HKEY_LOCAL_MACHINE_HIVE, kOtherDevicesKey);
+        const std::string others =
+            EnumRegistryKeys(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kOtherDevicesKey);
 
         for (const auto& name : deviceNames(others)) {
             step = 120;
-            DeviceKey key(ctx, kOtherDevicesKey + name);
+            DeviceKey key(ctx, agent::kOtherDevicesKey + name);
             const std::string regId = key.read("RegID");
             const std::string type = key.read("Type");
             const bool host = type == kHostDeviceType;
@@ -328,19 +328,14 @@ void PriSubSyncDeviceList(Context& ctx) {
         step = 150;
         if (isHealthCheckRun(ctx)) SubUpdtAgtHlthChkStatus(ctx, "CONFIGURATION", true, "");
     } catch (...) {
-        try {
-            const CaughtError e = describeCurrentException();
-            PblSubWriteLog(ctx, errWhile("recreating devicelist.ini from registry", " : ", e,
-                                         "PriSubSyncDeviceList") +
-                                    " Line No : " + std::to_string(step));
-            ctx.run.statusDescription = "Failed to recreate devicelist.ini";
-            const std::string description = ctx.run.statusDescription;
-            PriSubGeneratePID(ctx, "Failed", description, "Agent_SyncDeviceList_MNStatus");
-            if (isHealthCheckRun(ctx))
-                SubUpdtAgtHlthChkStatus(ctx, "CONFIGURATION", false, "DeviceList.ini");
-        } catch (...) {
-            // The run goes on whatever happens while reporting.
-        }
+        PblSubWriteLog(ctx, errWhile("recreating devicelist.ini from registry", " : ",
+                                     describeCurrentException(), "PriSubSyncDeviceList") +
+                                " Line No : " + std::to_string(step));
+        ctx.run.statusDescription = "Failed to recreate devicelist.ini";
+        PriSubGeneratePID(ctx, "Failed", ctx.run.statusDescription,
+                          "Agent_SyncDeviceList_MNStatus");
+        if (isHealthCheckRun(ctx))
+            SubUpdtAgtHlthChkStatus(ctx, "CONFIGURATION", false, "DeviceList.ini");
         ctx.run.overallStatusOK = false;
     }
 }
@@ -353,11 +348,8 @@ std::string PriSubDecryptString(Context& ctx, const std::string& text) {
             decoded += static_cast<char>(characterCode(piece));
         return decoded;
     } catch (...) {
-        try {
-            PblSubWriteLog(ctx, errWhile("decrypting string", " : ", describeCurrentException(),
-                                         "PriSubDecryptString"));
-        } catch (...) {
-        }
+        PblSubWriteLog(ctx, errWhile("decrypting string", " : ", describeCurrentException(),
+                                     "PriSubDecryptString"));
         return {};
     }
 }

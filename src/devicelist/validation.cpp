@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "common/clock_text.h"
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/clock_text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "devicelist/section_names.h"
 #include "platform/activity_log.h"
 #include "platform/registry.h"
@@ -79,7 +79,7 @@ constexpr std::size_t kTypeCount = sizeof kTotals / sizeof kTotals[0];
 void PriSubValidateDeviceList(Context& ctx) {
     try {
         const std::string installPath = agentInstallPath(ctx);
-        const std::string deviceList = installPath + "Configuration\\DeviceList.ini";
+        const std::string deviceList = installPath + agent::kDeviceList;
         const std::vector<std::string> sections = readAllSectionNames(ctx.os, deviceList);
 
         Findings findings;
@@ -126,11 +126,11 @@ void PriSubValidateDeviceList(Context& ctx) {
         for (std::size_t i = 0; i < kTypeCount; ++i)
             report += kTotals[i].line + std::to_string(counts[i]) + kCrLf;
 
-        const std::string statusFolder = installPath + "Status\\";
+        const std::string statusFolder = installPath + agent::kDeviceStatusFolder;
         // A folder that cannot be made shows when the file cannot be created.
         ctx.os.makeSureDirectoryPathExists(statusFolder);
         const std::string regId =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "RegID");
+            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kRegIdValue);
         const std::string statusFile =
             statusFolder + "wpdevicestatus_" + regId + "_" + stampYdm(ctx.os.now()) + ".txt";
         if (ctx.os.fileExists(statusFile)) ctx.os.deleteFile(statusFile);
@@ -145,11 +145,8 @@ void PriSubValidateDeviceList(Context& ctx) {
         content += report + kCrLf;
         ctx.os.appendToFile(statusFile, content);
     } catch (...) {
-        try {
-            PblSubWriteLog(ctx, errWhile("validating DeviceList.ini file", ": ",
-                                         describeCurrentException(), "PriSubValidateDeviceList"));
-        } catch (...) {
-        }
+        PblSubWriteLog(ctx, errWhile("validating DeviceList.ini file", ": ",
+                                     describeCurrentException(), "PriSubValidateDeviceList"));
     }
 }
 
@@ -159,11 +156,8 @@ std::string StripNulls(Context& ctx, std::string& text) {
         if (nul != std::string::npos) text.erase(nul);
         return text;
     } catch (...) {
-        try {
-            PblSubWriteLog(
-                ctx, errWhile("sdtripping nulls", " : ", describeCurrentException(), "StripNulls"));
-        } catch (...) {
-        }
+        PblSubWriteLog(
+            ctx, errWhile("sdtripping nulls", " : ", describeCurrentException(), "StripNulls"));
         return {};
     }
 }

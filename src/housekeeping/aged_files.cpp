@@ -4,8 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/clock_text.h"
-#include "common/error_line.h"
+#include "core/clock_text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "housekeeping/folder_size.h"
 #include "platform/activity_log.h"
 #include "platform/status_report.h"
@@ -23,9 +24,7 @@ long ageInDays(os::System& os, const os::LocalTime& stamp) {
     return dayNumber(os.now()) - dayNumber(stamp);
 }
 
-bool tooLargeForLog(std::uint64_t bytes) {
-    return static_cast<double>(bytes) / 1024.0 / 1024.0 > kLogSizeLimitMiB;
-}
+bool tooLargeForLog(std::uint64_t bytes) { return mebibytes(bytes) > kLogSizeLimitMiB; }
 
 bool isRealFolder(const os::FolderEntry& entry) { return entry.isFolder && !entry.isLink; }
 
@@ -51,8 +50,8 @@ bool deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
 
 // What one invocation of the log sweep keeps for its error line and report.
 struct LogInvocation {
-    std::string lastChosen;   // full path of the last file chosen for deletion
-    std::string examining;    // name of the file under examination; "" between files
+    std::string lastChosen;  // full path of the last file chosen for deletion
+    std::string examining;   // name of the file under examination; "" between files
 };
 
 void reportLogFailure(Context& ctx, const LogInvocation& inv, const CaughtError& e) {
@@ -111,7 +110,7 @@ void sweepLogSubfolders(Context& ctx, os::Folder& parent, const std::string& par
         inv.examining.clear();
         const std::string path = parentPath + sub.name + "\\";
         auto folder = parent.openSubfolder(sub);
-        if (!folder) continue;   // gone, or replaced by a link, since it was listed
+        if (!folder) continue;  // gone, or replaced by a link, since it was listed
         // One listing both examines the files and finds out whether there are
         // subfolders; the choices stay apart until it is known whose they are.
         LogInvocation own;
@@ -155,7 +154,7 @@ void reportDataFailure(Context& ctx, const CaughtError& e) {
 void removeEmptyTree(os::Folder& parent, const os::FolderEntry& sub) {
     {
         auto folder = parent.openSubfolder(sub);
-        if (!folder) return;   // gone, or replaced: not the folder that was measured
+        if (!folder) return;  // gone, or replaced: not the folder that was measured
         std::vector<os::FolderEntry> subfolders;
         os::FolderEntry entry;
         while (folder->next(entry)) {
@@ -165,14 +164,14 @@ void removeEmptyTree(os::Folder& parent, const os::FolderEntry& sub) {
                 folder->remove(entry);
         }
         for (const auto& child : subfolders) removeEmptyTree(*folder, child);
-    }   // closed before it goes: a folder still open is only marked for deletion on Windows
+    }  // closed before it goes: a folder still open is only marked for deletion on Windows
     parent.remove(sub);
 }
 
 // What a data sweep invocation left beneath its folder.
 struct Left {
     std::uint64_t bytes = 0;
-    bool entries = false;   // anything at all: a folder left without entries can go at once
+    bool entries = false;  // anything at all: a folder left without entries can go at once
 };
 
 std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::string& folderPath,
@@ -211,14 +210,14 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
             const bool tooOld = ageInDays(ctx.os, entry.created) > days;
             if (tooOld && deleteEntry(ctx, folder, entry, folderPath + entry.name)) continue;
             left.entries = true;
-            if (!entry.isLink) left.bytes += entry.size;   // a link holds no bytes of its own
+            if (!entry.isLink) left.bytes += entry.size;  // a link holds no bytes of its own
         }
         for (const auto& sub : subfolders) {
             const std::string path = folderPath + sub.name + "\\";
             bool gone = false;
             std::optional<Left> below = sweepDataSubfolder(ctx, folder, sub, path, days, gone);
             if (gone) {
-                left.entries = true;   // whatever took its name is no concern of this sweep
+                left.entries = true;  // whatever took its name is no concern of this sweep
                 continue;
             }
             // Only a sweep that broke off leaves the size unknown; then the

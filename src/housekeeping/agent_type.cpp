@@ -1,7 +1,7 @@
 #include "housekeeping/agent_type.h"
 
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "platform/activity_log.h"
 #include "platform/registry.h"
 #include "platform/status_report.h"
@@ -10,7 +10,8 @@ namespace quillet {
 
 void PriSubCheckForAgentType(Context& ctx) {
     try {
-        const std::string value = GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "Type");
+        const std::string value =
+            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
         const std::string trimmed = trimSpaces(value);
         if (trimmed == "0" || trimmed.empty()) {
             PblSubWriteLog(ctx, "ERR : Agent type missing in registry");

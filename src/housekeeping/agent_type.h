@@ -1,5 +1,5 @@
 #pragma once
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 

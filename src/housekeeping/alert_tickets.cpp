@@ -1,6 +1,6 @@
 #include "housekeeping/alert_tickets.h"
 
-#include "common/error_line.h"
+#include "core/error_line.h"
 #include "platform/activity_log.h"
 #include "platform/status_report.h"
 

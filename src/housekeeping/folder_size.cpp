@@ -3,7 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "common/error_line.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "platform/activity_log.h"
 #include "platform/status_report.h"
 
@@ -56,7 +57,7 @@ std::uint64_t folderTreeSize(os::System& os, const std::string& folderPath) {
 }
 
 std::string megabytesText(std::uint64_t bytes) {
-    const double megabytes = static_cast<double>(bytes) / 1024.0 / 1024.0;
+    const double megabytes = mebibytes(bytes);
     // nearbyint rounds an exact half to the even neighbour in the default mode.
     const double hundredths = std::nearbyint(megabytes * 100.0);
     const auto whole = static_cast<std::uint64_t>(hundredths) / 100;

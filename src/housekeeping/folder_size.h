@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 

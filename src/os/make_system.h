@@ -10,6 +10,11 @@ namespace quillet::os {
 // the substitutes in the folder named by QUILLET_MACHINE (default /etc/quillet).
 std::unique_ptr<System> makeSystem(std::string commandText);
 
+// Everything after the program's own name on its command line, exactly as
+// received. Windows gives the raw command line (the arguments are not used);
+// the host joins the arguments with single blanks.
+std::string processCommandText(int argc, char** argv);
+
 // Shows help or version text on the console the program was started from, if any.
 void printToConsole(const std::string& text);
 

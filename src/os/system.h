@@ -24,21 +24,21 @@ struct LocalTime {
 };
 
 struct RegValue {
-    std::uint32_t type = 0;              // REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, ...
-    std::vector<unsigned char> data;     // the bytes the ANSI query call returns
+    std::uint32_t type = 0;           // REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, ...
+    std::vector<unsigned char> data;  // the bytes the ANSI query call returns
 };
 
 // One entry of a folder as the walks see it.
 struct FolderEntry {
-    std::string name;                    // without the folder, in the ANSI code page (the
-                                         // system's replacement character where a letter
-                                         // has no ANSI form): for log lines, never to reopen
+    std::string name;  // without the folder, in the ANSI code page (the
+                       // system's replacement character where a letter
+                       // has no ANSI form): for log lines, never to reopen
     bool isFolder = false;
-    bool isLink = false;                 // symbolic link, junction or any other reparse point;
-                                         // isFolder then tells a folder link from a file link
-    std::uint64_t size = 0;              // bytes; 0 for folders and links
-    LocalTime created;                   // creation (birth) time, local
-    LocalTime modified;                  // last-modification time, local
+    bool isLink = false;     // symbolic link, junction or any other reparse point;
+                             // isFolder then tells a folder link from a file link
+    std::uint64_t size = 0;  // bytes; 0 for folders and links
+    LocalTime created;       // creation (birth) time, local
+    LocalTime modified;      // last-modification time, local
 
     // For the folder that listed the entry, and only for it: the name as the
     // file system spells it and the object's identity, so that what is acted
@@ -76,7 +76,7 @@ public:
     // WaitForSingleObject semantics: 0 when the process ended, 258 when the
     // time-out passed, 0xFFFFFFFF when the wait failed. 0xFFFFFFFF = no limit.
     virtual std::uint32_t wait(std::uint32_t timeoutMs) = 0;
-    virtual std::uint32_t exitCode() = 0;    // valid after wait() returned 0
+    virtual std::uint32_t exitCode() = 0;  // valid after wait() returned 0
     virtual void terminate(std::uint32_t exitCode) = 0;
 };
 
@@ -122,7 +122,7 @@ public:
     // Anything at that path, whatever its attributes; a link is not followed.
     // false only when the system says that nothing is there.
     virtual bool entryExists(const std::string& path) = 0;
-    virtual std::uint64_t fileSize(const std::string& path) = 0;                 // throws
+    virtual std::uint64_t fileSize(const std::string& path) = 0;  // throws
     // Open for appending (creating the file when missing), write, close. The
     // bytes go in whole or not at all: a write that fails part way (a full
     // disk) is cut back off the file. A read-only file refuses, even to an

@@ -1,6 +1,6 @@
 #include "platform/activity_log.h"
 
-#include "common/clock_text.h"
+#include "core/clock_text.h"
 #include "platform/registry.h"
 
 namespace quillet {
@@ -20,7 +20,7 @@ std::string withoutCrLfPairs(const std::string& message) {
 }
 }  // namespace
 
-void PblSubWriteLog(Context& ctx, const std::string& message) {
+void PblSubWriteLog(Context& ctx, const std::string& message) noexcept {
     // Each step goes on whatever the previous one did: the log must never stop a run.
     std::string installPath;
     try {
@@ -28,16 +28,16 @@ void PblSubWriteLog(Context& ctx, const std::string& message) {
     } catch (...) {
     }
     try {
-        ctx.os.makeSureDirectoryPathExists(installPath + "ApplicationLog\\");
-    } catch (...) {
-    }
-    std::string stamp;
-    try {
-        stamp = logTimestamp(ctx.os.now(), ctx.os.timeSeparator());
+        ctx.os.makeSureDirectoryPathExists(installPath + agent::kLogFolder);
     } catch (...) {
     }
     try {
-        ctx.os.appendToFile(installPath + "ApplicationLog\\MNStatusLog.txt",
+        std::string stamp;
+        try {
+            stamp = logTimestamp(ctx.os.now(), ctx.os.timeSeparator());
+        } catch (...) {
+        }
+        ctx.os.appendToFile(installPath + agent::kActivityLog,
                             stamp + "\t" + withoutCrLfPairs(message) + "\r\n");
     } catch (...) {
     }

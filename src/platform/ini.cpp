@@ -1,7 +1,7 @@
 #include "platform/ini.h"
 
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "platform/activity_log.h"
 
 namespace quillet {

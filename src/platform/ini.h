@@ -2,7 +2,7 @@
 // The agent's INI files, through the platform's private-profile functions.
 #include <string>
 
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 

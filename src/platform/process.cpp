@@ -1,6 +1,6 @@
 #include "platform/process.h"
 
-#include "common/error_line.h"
+#include "core/error_line.h"
 #include "platform/activity_log.h"
 
 namespace quillet {
@@ -32,7 +32,8 @@ bool ExecuteAndWait(Context& ctx, const std::string& programPath, const std::str
     errorText.clear();
     try {
         if (timeoutMs == 0) timeoutMs = os::kWaitInfinite;
-        PblSubWriteLog(ctx, "MSG : Execution Path & Parameters : " + programPath + " " + parameters);
+        PblSubWriteLog(ctx,
+                       "MSG : Execution Path & Parameters : " + programPath + " " + parameters);
         std::unique_ptr<os::Process> process;
         if (ctx.os.fileExists(programPath)) process = ctx.os.shellOpen(programPath, parameters);
         const std::uint32_t result = process ? process->wait(timeoutMs) : os::kWaitFailed;

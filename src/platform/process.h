@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 

@@ -1,6 +1,6 @@
 #include "platform/registry.h"
 
-#include "common/text.h"
+#include "core/text.h"
 
 namespace quillet {
 
@@ -16,7 +16,8 @@ std::string QueryRegistryValue(Context& ctx, const std::string& keyPath,
         // Only the first four bytes reach the slot, however long the data.
         unsigned char slot[4] = {0, 0, 0, 0};
         for (std::size_t i = 0; i < value->data.size() && i < 4; ++i) slot[i] = value->data[i];
-        const auto low = static_cast<std::int16_t>(static_cast<std::uint16_t>(slot[0] | (slot[1] << 8)));
+        const auto low =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(slot[0] | (slot[1] << 8)));
         return std::to_string(low);
     }
     if (value->data.empty()) return {};
@@ -60,7 +61,7 @@ std::string EnumRegistryKeys(Context& ctx, std::uint32_t hive, const std::string
 
 std::string agentInstallPath(Context& ctx) {
     return withTrailingBackslash(
-        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "INSTALLATIONPATH"));
+        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue));
 }
 
 }  // namespace quillet

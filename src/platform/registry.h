@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "run/context.h"
+#include "core/agent.h"
+#include "core/context.h"
 
 namespace quillet {
 
 inline constexpr std::uint32_t HKEY_LOCAL_MACHINE_HIVE = 0x80000002u;
-inline constexpr const char* kAgentKey = "Software\\KORBOD\\";
 
 // The value as text; "0" when it is missing, empty or blank; "" when the read
 // was abandoned (a string with no terminating zero in its data).

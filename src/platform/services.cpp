@@ -1,7 +1,7 @@
 #include "platform/services.h"
 
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "platform/activity_log.h"
 
 namespace quillet {
@@ -19,6 +19,24 @@ bool IsServiceRunning(Context& ctx, const std::string& serviceName) {
                                      "IsServiceRunning"));
         return false;
     }
+}
+
+bool checkServiceList(Context& ctx, const std::string& names, std::string& notRunning) {
+    bool someDown = false;
+    // Names are not trimmed: "a, b" asks for " b", which no service is called.
+    for (const auto& name : splitAll(names, ',')) {
+        if (IsServiceRunning(ctx, name)) {
+            PblSubWriteLog(ctx, "INF : Service found to be running");
+            continue;
+        }
+        if (trimSpaces(notRunning).empty())
+            notRunning = name;
+        else
+            notRunning += "," + name;
+        PblSubWriteLog(ctx, "INF :" + name + "  Service found to be not running");
+        someDown = true;
+    }
+    return someDown;
 }
 
 }  // namespace quillet

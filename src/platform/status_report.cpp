@@ -1,7 +1,7 @@
 #include "platform/status_report.h"
 
-#include "common/clock_text.h"
-#include "common/error_line.h"
+#include "core/clock_text.h"
+#include "core/error_line.h"
 #include "platform/activity_log.h"
 #include "platform/ini.h"
 #include "platform/registry.h"
@@ -15,8 +15,8 @@ void PriSubGeneratePID(Context& ctx, const std::string& status, const std::strin
     try {
         const std::string installPath = agentInstallPath(ctx);
         const std::string regId =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "RegID");
-        const std::string folder = installPath + "PMStatus\\";
+            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kRegIdValue);
+        const std::string folder = installPath + agent::kReportFolder;
         file = folder + regId + "_Quillet_" + stampYmd(ctx.os.now()) + ".ini";
         ctx.os.makeSureDirectoryPathExists(folder);
         created = !ctx.os.entryExists(file);
@@ -36,8 +36,8 @@ void PriSubGeneratePID(Context& ctx, const std::string& status, const std::strin
         write("LastRunStatusCode", status);
         ctx.os.sleep(2000);
     } catch (...) {
-        PblSubWriteLog(ctx, errWhile("generating PID", ": ", describeCurrentException(),
-                                     "PriSubGeneratePID"));
+        PblSubWriteLog(
+            ctx, errWhile("generating PID", ": ", describeCurrentException(), "PriSubGeneratePID"));
         // Whole or absent: a report this call began and could not finish goes.
         if (created) {
             try {

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 

@@ -2,13 +2,14 @@
 
 #include <cstdint>
 
-#include "common/error_line.h"
-#include "common/text.h"
+#include "core/agent.h"
+#include "core/error_line.h"
+#include "core/text.h"
 #include "devicelist/sync.h"
 #include "devicelist/validation.h"
 #include "healthcheck/health_check.h"
-#include "housekeeping/agent_type.h"
 #include "housekeeping/aged_files.h"
+#include "housekeeping/agent_type.h"
 #include "housekeeping/alert_tickets.h"
 #include "housekeeping/folder_size.h"
 #include "platform/activity_log.h"
@@ -27,32 +28,19 @@ const char* const kFinishedBanner =
     "INF : Quillet utility finished ************************************";
 const char* const kDefaultServiceList =
     "KORBTaskSvc,KORBMonCtl,KORBRemCtl,KORBSrvExt,KORBGuard,KORBAssist,KORBKeySafe";
+const char* const kHealthCheckWord = "AGTHLTHCHK";
 constexpr int kHidden = 0;  // SW_HIDE
 
 // Step S: the agent's seven default services.
-void checkDefaultServices(Context& ctx) {
-    bool serviceDown = false;
-    for (const auto& name : splitAll(kDefaultServiceList, ',')) {
-        if (IsServiceRunning(ctx, name)) {
-            PblSubWriteLog(ctx, "INF : Service found to be running");
-            continue;
-        }
-        if (trimSpaces(ctx.run.statusDescription).empty())
-            ctx.run.statusDescription = name;
-        else
-            ctx.run.statusDescription += "," + name;
-        PblSubWriteLog(ctx, "INF :" + name + "  Service found to be not running");
-        serviceDown = true;
-    }
-    if (serviceDown) {
-        ctx.run.statusDescription += " Not started";
-        PriSubGeneratePID(ctx, "Failed", ctx.run.statusDescription, "Agent_Services_MNStatus");
-        ctx.run.overallStatusOK = false;
-    }
+void checkDefaultServices(Context& ctx, const std::string&) {
+    if (!checkServiceList(ctx, kDefaultServiceList, ctx.run.statusDescription)) return;
+    ctx.run.statusDescription += " Not started";
+    PriSubGeneratePID(ctx, "Failed", ctx.run.statusDescription, "Agent_Services_MNStatus");
+    ctx.run.overallStatusOK = false;
 }
 
 void registerLogparser(Context& ctx, const std::string& installPath) {
-    const std::string library = installPath + "Logparser.dll";
+    const std::string library = installPath + agent::kLogparser;
     if (!ctx.os.fileExists(library)) {
         PblSubWriteLog(ctx, "INF : File not found - " + library);
         return;
@@ -63,7 +51,8 @@ void registerLogparser(Context& ctx, const std::string& installPath) {
     PblSubWriteLog(ctx, "INF : Registering Logparser.dll using path : " + command);
     const auto exitCode = ShellWait(ctx, command, kHidden);
     if (!exitCode)
-        PblSubWriteLog(ctx, "ERR : Failed to register Logparser.dll. regsvr32 could not be started");
+        PblSubWriteLog(ctx,
+                       "ERR : Failed to register Logparser.dll. regsvr32 could not be started");
     else if (*exitCode != 0)
         PblSubWriteLog(ctx, "ERR : Failed to register Logparser.dll. Exit code : " +
                                 std::to_string(*exitCode));
@@ -71,60 +60,63 @@ void registerLogparser(Context& ctx, const std::string& installPath) {
         PblSubWriteLog(ctx, "INF : Registered Logparser.dll successfully");
 }
 
-void defaultRun(Context& ctx, const std::string& installPath) {
-    PblSubWriteLog(ctx, "INF : Deleting log files");
-    PriSubDeleteLogs(ctx, installPath + "ApplicationLog\\");
-    PblSubWriteLog(ctx, "INF : Deleting data files");
-    PriSubDeleteOldData(ctx, installPath + "Datadirectory\\", 14);
-    PblSubWriteLog(ctx, "INF : Deleting data files from Tarsel");
-    PriSubDeleteOldData(ctx, installPath + "Tarsel\\Datadirectory\\", 14);
-    PblSubWriteLog(ctx, "INF : Synchronising DeviceList.ini file");
+void healthCheckSteps(Context& ctx, const std::string& installPath) {
+    SubAgtHlthChkSrvcs(ctx);
     PriSubSyncDeviceList(ctx);
-    PblSubWriteLog(ctx, "INF : Checking status of services");
-    checkDefaultServices(ctx);
-    PriSubCheckForAgentType(ctx);
-    PriSubValidateDeviceList(ctx);
+    PriSubDeleteOldData(ctx, installPath + agent::kPostErrorFolder, 7);
 }
 
-void runTask(Context& ctx, const std::string& installPath, const std::string& word) {
-    if (word == "LOG") {
-        PblSubWriteLog(ctx, "INF : Deleting log files");
-        PriSubDeleteLogs(ctx, installPath + "ApplicationLog\\");
-    } else if (word == "DATA") {
-        PblSubWriteLog(ctx, "INF : Deleting data files");
-        PriSubDeleteOldData(ctx, installPath + "Datadirectory\\", 14);
-    } else if (word == "DEVICELIST") {
-        PblSubWriteLog(ctx, "INF : Synchronising DeviceList.ini file");
-        PriSubSyncDeviceList(ctx);
-    } else if (word == "SRV") {
-        PblSubWriteLog(ctx, "INF : Checking status of services");
-        checkDefaultServices(ctx);
-    } else if (word == "ALERT") {
-        PriSubCheckAlertTktPending(ctx, installPath + "AlertTkt\\");
-    } else if (word == "TYPE") {
-        PriSubCheckForAgentType(ctx);
-    } else if (word == "CFG") {
-        PriSubValidateDeviceList(ctx);
-    } else if (word == "AGTHLTHCHK") {
-        SubAgtHlthChkSrvcs(ctx);
-        PriSubSyncDeviceList(ctx);
-        PriSubDeleteOldData(ctx, installPath + "NDatapost\\Error\\", 7);
-    }
-    // Anything else, an empty word included, is skipped without a line.
+// The tasks in the order of the default run; a task without a word belongs
+// to the default run only, one not in it is reached by its word only.
+struct Task {
+    const char* word;
+    const char* logLine;  // written before the task; nullptr: none
+    bool inDefaultRun;
+    void (*action)(Context& ctx, const std::string& installPath);
+};
+
+const Task kTasks[] = {
+    {"LOG", "INF : Deleting log files", true,
+     [](Context& ctx, const std::string& path) {
+         PriSubDeleteLogs(ctx, path + agent::kLogFolder);
+     }},
+    {"DATA", "INF : Deleting data files", true,
+     [](Context& ctx, const std::string& path) {
+         PriSubDeleteOldData(ctx, path + agent::kDataFolder, 14);
+     }},
+    {nullptr, "INF : Deleting data files from Tarsel", true,
+     [](Context& ctx, const std::string& path) {
+         PriSubDeleteOldData(ctx, path + agent::kTarselDataFolder, 14);
+     }},
+    {"DEVICELIST", "INF : Synchronising DeviceList.ini file", true,
+     [](Context& ctx, const std::string&) { PriSubSyncDeviceList(ctx); }},
+    {"SRV", "INF : Checking status of services", true, checkDefaultServices},
+    {"ALERT", nullptr, false,
+     [](Context& ctx, const std::string& path) {
+         PriSubCheckAlertTktPending(ctx, path + agent::kAlertFolder);
+     }},
+    {"TYPE", nullptr, true, [](Context& ctx, const std::string&) { PriSubCheckForAgentType(ctx); }},
+    {"CFG", nullptr, true, [](Context& ctx, const std::string&) { PriSubValidateDeviceList(ctx); }},
+    {kHealthCheckWord, nullptr, false, healthCheckSteps},
+};
+
+void runTask(Context& ctx, const Task& task, const std::string& installPath) {
+    if (task.logLine) PblSubWriteLog(ctx, task.logLine);
+    task.action(ctx, installPath);
 }
 
 RunEnd runSteps(Context& ctx) {
     std::string installPath =
-        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "INSTALLATIONPATH");
-    const std::string agentType = GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, kAgentKey, "TYPE");
+        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue);
+    const std::string agentType =
+        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
 
     // Without a usable install path the log's location is unknown: end silently.
     if (ctx.os.characterCount(trimSpaces(installPath)) < 9) return RunEnd::NoInstallPath;
     installPath = withTrailingBackslash(installPath);
 
-    const std::string logFile = installPath + "ApplicationLog\\MNStatusLog.txt";
-    if (ctx.os.fileExists(logFile) &&
-        static_cast<double>(ctx.os.fileSize(logFile)) / 1024.0 / 1024.0 > 2.0)
+    const std::string logFile = installPath + agent::kActivityLog;
+    if (ctx.os.fileExists(logFile) && mebibytes(ctx.os.fileSize(logFile)) > 2.0)
         ctx.os.deleteFile(logFile);
 
     PblSubWriteLog(ctx, kStartedBanner);
@@ -136,23 +128,22 @@ RunEnd runSteps(Context& ctx) {
 
     if (upper(trimSpaces(agentType)) == "TOVA") {
         PblSubWriteLog(ctx, "INF : Deleting data files for TOVA Agent");
-        PriSubDeleteOldData(ctx, installPath + "Datadirectory\\", 45);
+        PriSubDeleteOldData(ctx, installPath + agent::kDataFolder, 45);
         PblSubWriteLog(ctx, "INF : Deleting data files from Tarsel for TOVA Agent");
-        PriSubDeleteOldData(ctx, installPath + "Tarsel\\Datadirectory\\", 45);
+        PriSubDeleteOldData(ctx, installPath + agent::kTarselDataFolder, 45);
     }
 
-    if (upper(commandText) == "AGTHLTHCHK") {
+    if (upper(commandText) == kHealthCheckWord) {
         PblSubWriteLog(ctx, "INF : Start Agent Health Check...");
-        SubAgtHlthChkSrvcs(ctx);
-        PriSubSyncDeviceList(ctx);
-        PriSubDeleteOldData(ctx, installPath + "NDatapost\\Error\\", 7);
+        healthCheckSteps(ctx, installPath);
         PblSubWriteLog(ctx, kFinishedBanner);
         return RunEnd::HealthCheck;
     }
 
     // Not trimmed, unlike the TOVA test: a stored "RULK " does not pass.
     if (upper(agentType) != "RULK") {
-        PblSubWriteLog(ctx, "INF : Invalid command-line parameter passed or not a valid agent type.");
+        PblSubWriteLog(ctx,
+                       "INF : Invalid command-line parameter passed or not a valid agent type.");
         PblSubWriteLog(ctx, kFinishedBanner);
         return RunEnd::TypeGate;
     }
@@ -160,10 +151,15 @@ RunEnd runSteps(Context& ctx) {
     registerLogparser(ctx, installPath);
 
     if (trimSpaces(commandText).empty()) {
-        defaultRun(ctx, installPath);
+        for (const Task& task : kTasks)
+            if (task.inDefaultRun) runTask(ctx, task, installPath);
     } else {
-        for (const auto& piece : splitAll(commandText, ','))
-            runTask(ctx, installPath, upper(trimSpaces(piece)));
+        // Anything but a task word, an empty word included, is skipped without a line.
+        for (const auto& piece : splitAll(commandText, ',')) {
+            const std::string word = upper(trimSpaces(piece));
+            for (const Task& task : kTasks)
+                if (task.word && word == task.word) runTask(ctx, task, installPath);
+        }
     }
 
     SubGetFolderSize(ctx, installPath.substr(0, installPath.size() - 1));
@@ -179,19 +175,22 @@ RunEnd Main(Context& ctx) {
     } catch (...) {
         const CaughtError e = describeCurrentException();
         PblSubWriteLog(ctx, "ERR : Error while executing Quillet utility. Error No: " +
-                                std::to_string(e.number) + ", Error Description : " +
-                                e.description + ", Source=Main()");
+                                std::to_string(e.number) +
+                                ", Error Description : " + e.description + ", Source=Main()");
         return RunEnd::Trapped;
     }
 }
 
 int exitStatus(RunEnd end, const RunState& run) {
     switch (end) {
-        case RunEnd::NoInstallPath: return 2;
-        case RunEnd::Trapped: return 3;
+        case RunEnd::NoInstallPath:
+            return 2;
+        case RunEnd::Trapped:
+            return 3;
         case RunEnd::Closed:
         case RunEnd::HealthCheck:
-        case RunEnd::TypeGate: return run.overallStatusOK ? 0 : 1;
+        case RunEnd::TypeGate:
+            return run.overallStatusOK ? 0 : 1;
     }
     return 3;
 }

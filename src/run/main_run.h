@@ -1,15 +1,15 @@
 #pragma once
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet {
 
 // The five ways a run ends.
 enum class RunEnd {
-    NoInstallPath,   // no usable install path: nothing done, nothing written
-    HealthCheck,     // after the health-check run
-    TypeGate,        // the agent type is not RULK
-    Closed,          // after the folder size report and the finished banner
-    Trapped,         // ended by a failure in the run's own steps
+    NoInstallPath,  // no usable install path: nothing done, nothing written
+    HealthCheck,    // after the health-check run
+    TypeGate,       // the agent type is not RULK
+    Closed,         // after the folder size report and the finished banner
+    Trapped,        // ended by a failure in the run's own steps
 };
 
 // The whole run. The command text comes from ctx.os.commandText().

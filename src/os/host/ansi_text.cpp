@@ -89,6 +89,12 @@ std::string utf8ToUtf16le(std::string_view text) {
     return out;
 }
 
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 std::size_t characterCount(std::string_view text) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size();) {

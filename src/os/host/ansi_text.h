@@ -17,6 +17,7 @@ std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount);
 // The ANSI code page to UTF-16LE; a byte that is not UTF-8 stands for itself
 // (as Latin-1), so nothing is lost on the way back.
 std::string utf8ToUtf16le(std::string_view text);
+std::string lowerAscii(std::string s);
 // Characters as Windows counts them in a string: UTF-16 units.
 std::size_t characterCount(std::string_view text);
 

@@ -96,8 +96,8 @@ public:
     }
 
     std::unique_ptr<Folder> openSubfolder(const FolderEntry& entry) override {
-        const int fd = openat(fd_, entry.nativeName.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            openat(fd_, entry.nativeName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             // Gone, or something else under its name: a link (ELOOP) or a file.
             if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) return nullptr;
@@ -115,7 +115,8 @@ public:
         // unlinkat acts on the name in this folder itself: a link goes as a
         // link, and a real folder only when it is (still) an empty folder.
         const bool realFolder = entry.isFolder && !entry.isLink;
-        if (unlinkat(fd_, entry.nativeName.c_str(), realFolder ? AT_REMOVEDIR : 0) == 0) return true;
+        if (unlinkat(fd_, entry.nativeName.c_str(), realFolder ? AT_REMOVEDIR : 0) == 0)
+            return true;
         if (errno == ENOENT) return false;
         // A folder replaced by a link or a file is no longer the one listed.
         if (realFolder && errno == ENOTDIR) return false;

@@ -23,8 +23,8 @@
 
 #include "os/host/ansi_text.h"
 #include "os/host/host_folder.h"
-#include "os/host/posix.h"
 #include "os/host/host_paths.h"
+#include "os/host/posix.h"
 #include "os/make_system.h"
 
 extern char** environ;
@@ -111,12 +111,6 @@ bool isExecutableFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 }  // namespace
 
 HostSystem::HostSystem(std::string machineFolder, std::string commandText)
@@ -150,7 +144,8 @@ const RegistryFile& HostSystem::registry() {
         stamp.exists = true;
         stamp.size = static_cast<std::uint64_t>(st.st_size);
         stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-        stamp.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.mtimeNs =
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     }
     if (!registry_ || !(stamp == registryStamp_)) {
         registry_ = std::make_unique<RegistryFile>(RegistryFile::load(path, std::cerr));
@@ -284,15 +279,15 @@ std::optional<std::vector<std::string>> HostSystem::activeServiceNames() {
         std::stringstream ss(line);
         std::string field;
         while (std::getline(ss, field, '\t')) fields.push_back(field);
-        static const char* const kStates[] = {"stopped",      "start_pending",    "stop_pending",
-                                              "running",      "continue_pending", "pause_pending",
+        static const char* const kStates[] = {"stopped", "start_pending",    "stop_pending",
+                                              "running", "continue_pending", "pause_pending",
                                               "paused"};
         bool knownState = false;
         if (fields.size() >= 2)
             for (const char* s : kStates) knownState = knownState || fields[1] == s;
         const std::string type = fields.size() >= 3 ? fields[2] : "own";
-        const bool knownType = type == "own" || type == "shared" || type == "kernel_driver" ||
-                               type == "fs_driver";
+        const bool knownType =
+            type == "own" || type == "shared" || type == "kernel_driver" || type == "fs_driver";
         // A line without a name names no service: an empty name must not read as running.
         if (!knownState || !knownType || fields.size() > 3 ||
             fields[0].find_first_not_of(" ") == std::string::npos) {
@@ -330,7 +325,8 @@ std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& command
     const auto words = splitCommandLine(commandLine);
     if (words.empty()) throwErrno(ENOENT);
     const std::string first = lowerAscii(words[0]);
-    if ((first == "cmd" || first == "cmd.exe") && words.size() >= 2 && lowerAscii(words[1]) == "/c") {
+    if ((first == "cmd" || first == "cmd.exe") && words.size() >= 2 &&
+        lowerAscii(words[1]) == "/c") {
         const auto at = lowerAscii(commandLine).find("/c");
         std::string rest = commandLine.substr(at + 2);
         if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
@@ -375,6 +371,15 @@ std::unique_ptr<System> makeSystem(std::string commandText) {
     const char* machine = std::getenv("QUILLET_MACHINE");
     return std::make_unique<host::HostSystem>(machine && *machine ? machine : "/etc/quillet",
                                               std::move(commandText));
+}
+
+std::string processCommandText(int argc, char** argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += ' ';
+        text += argv[i];
+    }
+    return text;
 }
 
 void printToConsole(const std::string& text) {

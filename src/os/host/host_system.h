@@ -53,7 +53,6 @@ public:
 
     // The host path of a Windows path on this machine.
     std::string hostPath(const std::string& windowsPath) const;
-    const std::string& machine() const { return machine_; }
 
 private:
     const RegistryFile& registry();

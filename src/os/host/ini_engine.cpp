@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "common/text.h"
 #include "os/host/ansi_text.h"
 
 namespace quillet::os::host {
@@ -20,6 +19,9 @@ namespace {
 constexpr std::size_t kMaxCachedFiles = 8;
 constexpr std::size_t kMaxFileSystems = 64;
 constexpr std::int64_t kNsPerSecond = 1000000000;
+
+// The Windows functions take zero-terminated text: what follows a NUL is not seen.
+std::string cutAtNul(const std::string& s) { return s.substr(0, s.find('\0')); }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -31,12 +33,7 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, last - first);
 }
 
-std::string fold(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string fold(std::string_view s) { return lowerAscii(std::string(s)); }
 
 // The line that starts at `offset`, without its line end.
 std::string_view lineAt(const std::string& text, std::size_t offset) {
@@ -512,7 +509,8 @@ void IniEngine::removeStaleTemporaries(const std::string& target) {
     if (!swept_.insert(target).second) return;
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string prefix = "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+    const std::string prefix =
+        "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
     while (const dirent* d = ::readdir(dir)) {

@@ -51,7 +51,7 @@ private:
         // come; until the clock has moved past it, the bytes are checked on use.
         bool racy = true;
         Document doc;
-        bool utf16 = false;   // the file is UTF-16LE with a byte-order mark; doc holds its text
+        bool utf16 = false;  // the file is UTF-16LE with a byte-order mark; doc holds its text
         std::uint64_t lastUse = 0;
     };
 
@@ -87,7 +87,7 @@ private:
 
     std::unordered_map<std::string, CachedFile> cache_;  // by the path the caller gave
     std::unordered_map<std::uint64_t, bool> restamps_;   // by file system (st_dev)
-    std::unordered_set<std::string> swept_;               // targets checked for stale temporaries
+    std::unordered_set<std::string> swept_;              // targets checked for stale temporaries
     std::uint64_t useCounter_ = 0;
     std::uint64_t tempCounter_ = 0;
     std::string scratch_;  // a file's bytes on their way in or out

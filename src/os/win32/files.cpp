@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "os/win32/error_text.h"
+#include "os/win32/handle.h"
 #include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
@@ -57,28 +58,6 @@ LocalTime localTimeOf(const LARGE_INTEGER& stamp) {
     fileTime.dwHighDateTime = static_cast<DWORD>(stamp.HighPart);
     return localTimeOf(fileTime);
 }
-
-class Handle {
-public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
-    ~Handle() {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    Handle& operator=(Handle&&) = delete;
-    HANDLE get() const { return h_; }
-    // Closes now, so that a failed close is seen; the destructor then has nothing to do.
-    bool close() {
-        const BOOL ok = CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-        return ok != FALSE;
-    }
-
-private:
-    HANDLE h_;
-};
 
 // What an open handle is: the object itself, never what a name stands for.
 struct Identity {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "os/win32/command_line.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os {
@@ -9,6 +10,8 @@ namespace quillet::os {
 std::unique_ptr<System> makeSystem(std::string commandText) {
     return std::make_unique<win32::Win32System>(std::move(commandText));
 }
+
+std::string processCommandText(int, char**) { return win32::commandTextFrom(GetCommandLineA()); }
 
 namespace {
 

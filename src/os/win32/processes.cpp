@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "os/win32/error_text.h"
+#include "os/win32/handle.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -14,26 +15,23 @@ namespace {
 class Win32Process : public Process {
 public:
     explicit Win32Process(HANDLE process) : process_(process) {}
-    ~Win32Process() override { CloseHandle(process_); }
-    Win32Process(const Win32Process&) = delete;
-    Win32Process& operator=(const Win32Process&) = delete;
 
     std::uint32_t wait(std::uint32_t timeoutMs) override {
-        return WaitForSingleObject(process_, timeoutMs);
+        return WaitForSingleObject(process_.get(), timeoutMs);
     }
 
     std::uint32_t exitCode() override {
         DWORD code = 0;
         // A code that cannot be read is not 259 (still active): a caller
         // polling for the end must not poll for ever.
-        if (!GetExitCodeProcess(process_, &code)) return 0xFFFFFFFFu;
+        if (!GetExitCodeProcess(process_.get(), &code)) return 0xFFFFFFFFu;
         return code;
     }
 
-    void terminate(std::uint32_t exitCode) override { TerminateProcess(process_, exitCode); }
+    void terminate(std::uint32_t exitCode) override { TerminateProcess(process_.get(), exitCode); }
 
 private:
-    HANDLE process_;
+    ObjectHandle process_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "os/win32/handle.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -16,36 +17,23 @@ constexpr int kReadAttempts = 5;
 // Key names are the full 255 characters at most; RegEnumKeyA wants room for the NUL.
 constexpr DWORD kSubkeyNameBuffer = 256;
 
-class OpenKey {
-public:
-    OpenKey(const std::string& keyPath, REGSAM access) {
-        // Callers spell the agent's root key "Software\KORBOD\"; the trailing
-        // separator names no further key, so it is not passed on.
-        std::string path = keyPath;
-        while (!path.empty() && path.back() == '\\') path.pop_back();
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | kView, &key_) !=
-            ERROR_SUCCESS) {
-            key_ = nullptr;
-        }
-    }
-    ~OpenKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-
-    explicit operator bool() const { return key_ != nullptr; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+// The key, or none when it does not open. Callers spell the agent's root key
+// "Software\KORBOD\"; the trailing separator names no further key, so it is
+// not passed on.
+KeyHandle openKey(const std::string& keyPath, REGSAM access) {
+    std::string path = keyPath;
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | kView, &key) != ERROR_SUCCESS)
+        key = nullptr;
+    return KeyHandle(key);
+}
 
 }  // namespace
 
 std::optional<RegValue> Win32System::regQueryValue(const std::string& keyPath,
                                                    const std::string& valueName) {
-    OpenKey key(keyPath, KEY_QUERY_VALUE);
+    const KeyHandle key = openKey(keyPath, KEY_QUERY_VALUE);
     if (!key) return std::nullopt;
 
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
@@ -77,7 +65,7 @@ std::optional<RegValue> Win32System::regQueryValue(const std::string& keyPath,
 std::optional<std::vector<std::string>> Win32System::regEnumSubkeys(const std::string& keyPath) {
     // Read rights only: the program never writes the registry, and asking for
     // more would fail for an account that may read the agent's key but not change it.
-    OpenKey key(keyPath, KEY_READ);
+    const KeyHandle key = openKey(keyPath, KEY_READ);
     if (!key) return std::nullopt;
 
     std::vector<std::string> names;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "os/win32/handle.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -16,21 +17,6 @@ constexpr DWORD kWin32Services = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE
 // ask for more room; a machine that keeps adding them is given up on.
 constexpr int kListingAttempts = 5;
 
-class ScManager {
-public:
-    ScManager() : h_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE)) {}
-    ~ScManager() {
-        if (h_ != nullptr) CloseServiceHandle(h_);
-    }
-    ScManager(const ScManager&) = delete;
-    ScManager& operator=(const ScManager&) = delete;
-    explicit operator bool() const { return h_ != nullptr; }
-    SC_HANDLE get() const { return h_; }
-
-private:
-    SC_HANDLE h_;
-};
-
 // Whole records for the bytes asked for, plus one: the names the records
 // point to share the buffer, and the records must stay aligned.
 std::size_t recordsFor(DWORD bytesNeeded) {
@@ -41,7 +27,7 @@ std::size_t recordsFor(DWORD bytesNeeded) {
 }  // namespace
 
 std::optional<std::vector<std::string>> Win32System::activeServiceNames() {
-    ScManager manager;
+    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     if (!manager) return std::nullopt;
 
     DWORD needed = 0;

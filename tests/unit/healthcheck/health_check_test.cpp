@@ -1,4 +1,5 @@
 #include "healthcheck/health_check.h"
+#include "platform/health_record.h"
 
 #include <gtest/gtest.h>
 

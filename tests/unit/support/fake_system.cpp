@@ -9,13 +9,17 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "common/text.h"
+#include "core/text.h"
 
 namespace fs = std::filesystem;
 
 namespace quillet::testing {
 
 namespace {
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 std::string normalKey(std::string key) {
     while (!key.empty() && key.back() == '\\') key.pop_back();
     for (char& c : key)

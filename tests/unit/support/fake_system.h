@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/clock_text.h"
+#include "core/clock_text.h"
 #include "os/host/host_system.h"
-#include "run/context.h"
+#include "core/context.h"
 
 namespace quillet::testing {
 

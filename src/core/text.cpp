@@ -1,4 +1,4 @@
-#include "common/text.h"
+#include "core/text.h"
 
 namespace quillet {
 
@@ -7,6 +7,12 @@ std::string trimSpaces(const std::string& s) {
     if (first == std::string::npos) return {};
     const auto last = s.find_last_not_of(' ');
     return s.substr(first, last - first + 1);
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
 }
 
 std::string upper(std::string s) {
@@ -32,10 +38,6 @@ std::vector<std::string> splitAll(const std::string& s, char separator) {
 std::string cutAtNul(const std::string& s) {
     const auto pos = s.find('\0');
     return pos == std::string::npos ? s : s.substr(0, pos);
-}
-
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string withTrailingBackslash(std::string path) {

@@ -1,4 +1,4 @@
-#include "common/clock_text.h"
+#include "core/clock_text.h"
 
 #include <cstdio>
 

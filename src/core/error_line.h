@@ -14,8 +14,8 @@ struct CaughtError {
 };
 CaughtError describeCurrentException();
 
-// "ERR : Error while <activity>. Error No.<numberSep><n>, Error Description : <d>, Source = <proc>()"
-// numberSep is " : " or ": " as each procedure writes it.
+// "ERR : Error while <activity>. Error No.<numberSep><n>, Error Description : <d>, Source =
+// <proc>()" numberSep is " : " or ": " as each procedure writes it.
 std::string errWhile(const std::string& activity, const std::string& numberSep,
                      const CaughtError& e, const std::string& procedure);
 // "ERR : Error Source : <proc>(),Error Number : <n>,Desc:<d>"

@@ -1,4 +1,4 @@
-#include "common/error_line.h"
+#include "core/error_line.h"
 
 #include <exception>
 #include <new>
