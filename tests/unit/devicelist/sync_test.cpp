@@ -248,7 +248,7 @@ TEST(DeviceListSync, ReadsTheRegistryValuesInTheirOrder) {
         "RegID Type Category DaysToMonitor PingPackets PerfCycleCount ConnectionStatus PingStatus "
         "OS OSVer PingTimeout PingCycleCount MonitoringStatus GenStTime GenStpTime LOCAL APIType "
         "Host HostPath UUID VCenterIP MORIDPath MORTypePath Port";
-    EXPECT_EQ(os.reads, "INSTALLATIONPATH TYPE " + machine19 + " " + host24 + " " + machine19);
+    EXPECT_EQ(os.reads, "InstallationPath Type " + machine19 + " " + host24 + " " + machine19);
 }
 
 TEST(DeviceListSync, MissingConfigurationFolderFailsWithReportAndFlag) {
