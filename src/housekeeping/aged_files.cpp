@@ -34,13 +34,14 @@ bool isRealFolder(const os::FolderEntry& entry) { return entry.isFolder && !entr
 // entry; an entry that went away meanwhile is no failure, and one that is
 // still there after a refused deletion always gets its line. Hidden and
 // system files are deleted like any other.
+// The path for the line is put together only when there is a line to write.
 bool deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
-                 const std::string& path) {
+                 const std::string& folderPath, const std::string& name = {}) {
     try {
         folder.remove(entry);
         return true;
     } catch (...) {
-        PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + path +
+        PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + folderPath + name +
                                 ",Desc:" + describeCurrentException().description);
         return false;
     }
@@ -208,7 +209,7 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                 continue;
             }
             const bool tooOld = ageInDays(ctx.os, entry.created) > days;
-            if (tooOld && deleteEntry(ctx, folder, entry, folderPath + entry.name)) continue;
+            if (tooOld && deleteEntry(ctx, folder, entry, folderPath, entry.name)) continue;
             left.entries = true;
             if (!entry.isLink) left.bytes += entry.size;  // a link holds no bytes of its own
         }
