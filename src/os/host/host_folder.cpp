@@ -115,6 +115,13 @@ public:
         // unlinkat acts on the name in this folder itself: a link goes as a
         // link, and a real folder only when it is (still) an empty folder.
         const bool realFolder = entry.isFolder && !entry.isLink;
+        // Only the object that was listed: not one that has taken its name since.
+        struct stat st {};
+        if (fstatat(fd_, entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) return false;
+            throwErrno(errno);
+        }
+        if (st.st_dev != entry.volume || st.st_ino != entry.fileId) return false;
         if (unlinkat(fd_, entry.nativeName.c_str(), realFolder ? AT_REMOVEDIR : 0) == 0)
             return true;
         if (errno == ENOENT) return false;
@@ -164,7 +171,13 @@ std::unique_ptr<Folder> openHostFolder(const std::string& hostPath) {
     // A final "/" would make the open resolve a link there.
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throwErrno(errno);
+    if (fd < 0) {
+        // Linux says ENOTDIR for a link when O_DIRECTORY is asked as well.
+        const int err = errno;
+        struct stat st {};
+        throwErrno(err == ENOTDIR && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? ELOOP
+                                                                                          : err);
+    }
     return std::make_unique<HostFolder>(fd);
 }
 
