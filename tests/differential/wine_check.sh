@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one Windows check program under the test run's Wine prefix.
+# Runs one Windows test program under the test run's Wine prefix; the
+# emulator of the Windows contract suite (tests/unit/os).
 #   wine_check.sh PROGRAM.exe [ARGS...]
 # Exits 77 (skipped) when Wine or the program is missing, unless
 # QUILLET_SCENARIO_STRICT=1 asks for every Wine test to run.
@@ -22,4 +23,9 @@ trap 'rm -f "$out"' EXIT
 status=0
 wine "$program" "$@" >"$out" 2>&1 </dev/null || status=$?
 sed -e 's/\r$//' "$out"
+# A filter that matches nothing passes in GoogleTest: a stale Windows build.
+if grep -q '^\[==========\] 0 tests from' "$out"; then
+  echo "FAIL: no such test in $program: build the windows preset again"
+  exit 1
+fi
 exit "$status"

@@ -19,6 +19,7 @@ import argparse
 import datetime
 import os
 import sys
+import tempfile
 import time
 import traceback
 
@@ -188,6 +189,7 @@ def run_one(scenario_id, scenario, target, strict):
         except (targets.SetupError, OSError, ValueError) as error:
             print("FAIL %s: the machine could not be prepared or run: %s" % (title, error))
             traceback.print_exc()
+            print("  machine kept in %s" % target.work)
             _finish(target, title)
             return "fail"
         if before is not None:
@@ -236,11 +238,11 @@ def _finish(target, title):
         return False
 
 
-def make_target(args):
+def make_target(args, work):
     if args.target == "host":
-        return targets.HostTarget(os.path.abspath(args.quillet), args.work)
+        return targets.HostTarget(os.path.abspath(args.quillet), work)
     return targets.WineTarget(os.path.abspath(args.quillet_exe), os.path.abspath(args.rawlaunch),
-                              os.path.abspath(args.prefix), args.work)
+                              os.path.abspath(args.prefix), work)
 
 
 def command_list(_args):
@@ -257,17 +259,25 @@ def command_run(args):
     if unknown:
         print("unknown scenarios: %s" % unknown)
         return 1
-    target = make_target(args)
+    # A folder of this invocation's own: runs at the same time (two ctest runs
+    # of one build folder) never clear each other's machines.
+    os.makedirs(args.work, exist_ok=True)
+    run_work = tempfile.mkdtemp(prefix="run-", dir=args.work)
+    target = make_target(args, run_work)
     results = []
     lock = _no_lock()
     if args.target == "wine" and not wine_env.missing_tools():
         # without the ctest fixture nobody has made the prefix yet
-        os.makedirs(args.work, exist_ok=True)
         wine_env.ensure(os.path.abspath(args.prefix), os.path.join(args.work, "wine-setup.log"))
         lock = wine_env.locked(os.path.abspath(args.prefix))
     with lock:
         for scenario_id in ids:
             results.append(run_one(scenario_id, everything[scenario_id], target, strict))
+            # a failed scenario's machine stays, and run_one said where
+            if results[-1] == "pass":
+                targets.remove_tree(target.work)
+    if "fail" not in results:
+        targets.remove_tree(run_work)
     if len(ids) > 1:
         print("%d passed, %d failed, %d skipped" % (results.count("pass"), results.count("fail"),
                                                     results.count("skip")))
@@ -323,7 +333,8 @@ def main():
     run.add_argument("--quillet-exe", help="Windows binary")
     run.add_argument("--rawlaunch", help="rawlaunch.exe")
     run.add_argument("--prefix", help="Wine prefix")
-    run.add_argument("--work", required=True, help="folder for the prepared machines")
+    run.add_argument("--work", required=True,
+                     help="folder in which each run makes its own folder for the machines")
     run.add_argument("ids", nargs="+")
     for name in ("wine-setup", "wine-teardown"):
         wine = sub.add_parser(name)

@@ -35,12 +35,18 @@ std::string unescape(const std::string& s) {
 std::string escape(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\0') out += "\\0";
-        else if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\0')
+            out += "\\0";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return out;
 }
@@ -74,12 +80,15 @@ int main(int argc, char** argv) {
                 os->makeSureDirectoryPathExists(f[1]);
                 os->appendToFile(f[1], f[2]);
             } else if (f[0] == "write" && f.size() == 5) {
-                std::cout << number << " write " << (os->iniWriteString(f[1], f[2], f[3], f[4]) ? 1 : 0) << "\n";
+                std::cout << number << " write "
+                          << (os->iniWriteString(f[1], f[2], f[3], f[4]) ? 1 : 0) << "\n";
             } else if (f[0] == "read" && f.size() == 6) {
-                std::cout << number << " read [" << escape(os->iniGetString(f[1], f[2], f[3], std::stoul(f[4]), f[5]))
+                std::cout << number << " read ["
+                          << escape(os->iniGetString(f[1], f[2], f[3], std::stoul(f[4]), f[5]))
                           << "]\n";
             } else if (f[0] == "names" && f.size() == 3) {
-                std::cout << number << " names [" << escape(os->iniGetSectionNames(std::stoul(f[1]), f[2])) << "]\n";
+                std::cout << number << " names ["
+                          << escape(os->iniGetSectionNames(std::stoul(f[1]), f[2])) << "]\n";
             } else {
                 std::cerr << "line " << number << ": not understood\n";
                 return 2;

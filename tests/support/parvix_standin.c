@@ -18,11 +18,10 @@
  * A GUI-subsystem program (built with -mwindows): the tool is started hidden
  * from a program without a console, and must not open one.
  */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 /* The folder of this program, with its final backslash; "" when unknown. */
 static void ownFolder(char* folder, size_t size) {
@@ -32,8 +31,10 @@ static void ownFolder(char* folder, size_t size) {
         return;
     }
     char* slash = strrchr(folder, '\\');
-    if (slash) slash[1] = '\0';
-    else folder[0] = '\0';
+    if (slash)
+        slash[1] = '\0';
+    else
+        folder[0] = '\0';
 }
 
 /* The number written in a file beside this program; `fallback` without one. */
@@ -57,8 +58,8 @@ static void logBeside(const char* folder, const char* arguments) {
     if (!log) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    fprintf(log, "%02u/%02u/%04u %02u:%02u:%02u\tTEST : parvix_standin ran with %s\r\n",
-            now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, arguments);
+    fprintf(log, "%02u/%02u/%04u %02u:%02u:%02u\tTEST : parvix_standin ran with %s\r\n", now.wMonth,
+            now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, arguments);
     fclose(log);
 }
 

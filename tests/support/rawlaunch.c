@@ -22,11 +22,10 @@
  * (default 120 s; 0 = no limit) and was ended; 125 when rawlaunch could not
  * start it or was called wrongly.
  */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 enum { kExitTimedOut = 124, kExitLaunchFailed = 125 };
 
@@ -67,7 +66,7 @@ static char* readWholeFile(const char* path) {
             text = malloc((size_t)size + 1);
             if (text && fread(text, 1, (size_t)size, file) == (size_t)size) {
                 text[size] = '\0';
-                if (strlen(text) != (size_t)size) {  /* a NUL inside */
+                if (strlen(text) != (size_t)size) { /* a NUL inside */
                     free(text);
                     text = NULL;
                 }

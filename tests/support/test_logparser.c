@@ -8,10 +8,9 @@
  *   with 0 and the file shows that the library at exactly PATH was loaded;
  *   DllUnregisterServer appends "unregistered" the same way.
  */
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 static HINSTANCE g_module;
 

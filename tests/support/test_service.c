@@ -45,8 +45,8 @@ static void report(DWORD state) {
     } else if (state == SERVICE_START_PENDING) {
         g_status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
     } else {
-        g_status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
-                                      SERVICE_ACCEPT_SHUTDOWN;
+        g_status.dwControlsAccepted =
+            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
     }
     /* Pending states must show progress, or the manager takes the service for hung. */
     if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
@@ -133,8 +133,8 @@ static int control(const char* verb, const char* name) {
                 (unsigned long)GetLastError());
         return 1;
     }
-    service = OpenServiceA(manager, name, SERVICE_PAUSE_CONTINUE | SERVICE_STOP |
-                                              SERVICE_QUERY_STATUS);
+    service =
+        OpenServiceA(manager, name, SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == NULL) {
         fprintf(stderr, "test_service: OpenService %s failed, error %lu\n", name,
                 (unsigned long)GetLastError());

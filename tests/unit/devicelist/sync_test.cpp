@@ -1,13 +1,13 @@
+#include "devicelist/sync.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 #include <sstream>
 
-#include "devicelist/sync.h"
 #include "support/fake_system.h"
 
 namespace quillet {
@@ -15,9 +15,9 @@ namespace {
 
 using namespace std::string_literals;
 using ::testing::Contains;
+using testing::FakeRun;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using testing::FakeRun;
 using Values = std::vector<std::pair<std::string, std::string>>;
 using Lines = std::vector<std::string>;
 
@@ -84,19 +84,50 @@ TEST(DeviceListSync, FreshListHasOneSectionPerMachineWithNineteenKeysAndTwoEmpty
     addDevice(f, kMachines, "pc1", kFullMachine);
     addDevice(f, kMachines, "pc2", {});  // nothing set: "0" everywhere, decoded to nothing
     PriSubSyncDeviceList(f.ctx);
-    EXPECT_EQ(f.read(kList),
-              crlfLines({"[pc1]", "Type=1", "Category=LAN", "Enable=1", "Platform=Win",
-                         "DaysToMonitor=127", "FromTime=09:00", "ToTime=18:00", "PortTimeout=30",
-                         "PingPackets=4", "PingTimeout=1000", "PingCycleCount=3",
-                         "PerfCycleCount=5", "LocalMachine=Y", "ConnectionStatus=1",
-                         "PingStatus=2", "Interfacenos=2", "OS=Windows", "OSVer=10.0",
-                         "RegID=R-1", "", "",
-                         "[pc2]", "Type=0", "Category=0", "Enable=", "Platform=",
-                         "DaysToMonitor=0", "FromTime=", "ToTime=", "PortTimeout=0",
-                         "PingPackets=0", "PingTimeout=0", "PingCycleCount=0",
-                         "PerfCycleCount=0", "LocalMachine=", "ConnectionStatus=0",
-                         "PingStatus=0", "Interfacenos=", "OS=0", "OSVer=0", "RegID=0", "",
-                         ""}));
+    EXPECT_EQ(f.read(kList), crlfLines({"[pc1]",
+                                        "Type=1",
+                                        "Category=LAN",
+                                        "Enable=1",
+                                        "Platform=Win",
+                                        "DaysToMonitor=127",
+                                        "FromTime=09:00",
+                                        "ToTime=18:00",
+                                        "PortTimeout=30",
+                                        "PingPackets=4",
+                                        "PingTimeout=1000",
+                                        "PingCycleCount=3",
+                                        "PerfCycleCount=5",
+                                        "LocalMachine=Y",
+                                        "ConnectionStatus=1",
+                                        "PingStatus=2",
+                                        "Interfacenos=2",
+                                        "OS=Windows",
+                                        "OSVer=10.0",
+                                        "RegID=R-1",
+                                        "",
+                                        "",
+                                        "[pc2]",
+                                        "Type=0",
+                                        "Category=0",
+                                        "Enable=",
+                                        "Platform=",
+                                        "DaysToMonitor=0",
+                                        "FromTime=",
+                                        "ToTime=",
+                                        "PortTimeout=0",
+                                        "PingPackets=0",
+                                        "PingTimeout=0",
+                                        "PingCycleCount=0",
+                                        "PerfCycleCount=0",
+                                        "LocalMachine=",
+                                        "ConnectionStatus=0",
+                                        "PingStatus=0",
+                                        "Interfacenos=",
+                                        "OS=0",
+                                        "OSVer=0",
+                                        "RegID=0",
+                                        "",
+                                        ""}));
     // A successful synchronisation says nothing.
     EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
     EXPECT_TRUE(f.reportFiles().empty());
@@ -107,14 +138,33 @@ TEST(DeviceListSync, HostDeviceGetsTheHostLayoutUndecoded) {
     ListRun f;
     addDevice(f, kOthers, "esx1", kFullHost);
     PriSubSyncDeviceList(f.ctx);
-    EXPECT_EQ(f.read(kList),
-              crlfLines({"[esx1]", "Type=5", "Category=LAN", "Enable=49", "DaysToMonitor=7",
-                         "FromTime=0900", "ToTime=1800", "PingPackets=4", "PingTimeout=1000",
-                         "PingCycleCount=3", "PerfCycleCount=5", "LocalMachine=N",
-                         "ConnectionStatus=1", "PingStatus=1", "OS=ESXi", "OSVer=8.0",
-                         "APIType=HostAgent", "Host=esx1.lan", "HostPath=/dc/host", "UUID=u-1",
-                         "VCenterIP=", "MORIDPath=m/1", "MORTypePath=t/1", "Port=443", "RegID=R9",
-                         "", ""}));
+    EXPECT_EQ(f.read(kList), crlfLines({"[esx1]",
+                                        "Type=5",
+                                        "Category=LAN",
+                                        "Enable=49",
+                                        "DaysToMonitor=7",
+                                        "FromTime=0900",
+                                        "ToTime=1800",
+                                        "PingPackets=4",
+                                        "PingTimeout=1000",
+                                        "PingCycleCount=3",
+                                        "PerfCycleCount=5",
+                                        "LocalMachine=N",
+                                        "ConnectionStatus=1",
+                                        "PingStatus=1",
+                                        "OS=ESXi",
+                                        "OSVer=8.0",
+                                        "APIType=HostAgent",
+                                        "Host=esx1.lan",
+                                        "HostPath=/dc/host",
+                                        "UUID=u-1",
+                                        "VCenterIP=",
+                                        "MORIDPath=m/1",
+                                        "MORTypePath=t/1",
+                                        "Port=443",
+                                        "RegID=R9",
+                                        "",
+                                        ""}));
 }
 
 TEST(DeviceListSync, OtherDeviceRulesDependOnTypeApiTypeAndRegId) {
@@ -126,20 +176,34 @@ TEST(DeviceListSync, OtherDeviceRulesDependOnTypeApiTypeAndRegId) {
     };
     const Case cases[] = {
         {"HostAgent empties VCenterIP", {}, false, {"VCenterIP=", "APIType=HostAgent"}, {}},
-        {"HostAgent is compared trimmed", {{"APIType", "  HostAgent "}}, false,
-         {"VCenterIP=", "APIType=  HostAgent "}, {}},
+        {"HostAgent is compared trimmed",
+         {{"APIType", "  HostAgent "}},
+         false,
+         {"VCenterIP=", "APIType=  HostAgent "},
+         {}},
         {"another API keeps VCenterIP", {{"APIType", "VIM"}}, false, {"VCenterIP=10.0.0.9"}, {}},
-        {"hostagent in lower case is another API", {{"APIType", "hostagent"}}, false,
-         {"VCenterIP=10.0.0.9"}, {}},
+        {"hostagent in lower case is another API",
+         {{"APIType", "hostagent"}},
+         false,
+         {"VCenterIP=10.0.0.9"},
+         {}},
         {"blank RegID is left out for a host", {}, true, {"Type=5", "Port=443"}, {"RegID"}},
         {"RegID read as 0 is written for a host", {{"RegID", "   "}}, false, {"RegID=0"}, {}},
-        {"Type 5 with a blank is another device", {{"Type", "5 "}}, false,
+        {"Type 5 with a blank is another device",
+         {{"Type", "5 "}},
+         false,
          {"Type=5 ", "Enable=1", "Platform=W", "PortTimeout=30", "Interfacenos=2"},
          {"APIType", "VCenterIP", "Host"}},
-        {"Type 05 is another device", {{"Type", "05"}}, false, {"Enable=1", "RegID=R9"},
+        {"Type 05 is another device",
+         {{"Type", "05"}},
+         false,
+         {"Enable=1", "RegID=R9"},
          {"UUID", "Port"}},
-        {"blank RegID of another device is written empty", {{"Type", "2"}}, true,
-         {"RegID=", "Enable=1"}, {"APIType"}},
+        {"blank RegID of another device is written empty",
+         {{"Type", "2"}},
+         true,
+         {"RegID=", "Enable=1"},
+         {"APIType"}},
     };
     for (const auto& c : cases) {
         ListRun f;
@@ -148,8 +212,7 @@ TEST(DeviceListSync, OtherDeviceRulesDependOnTypeApiTypeAndRegId) {
         if (c.regIdWithoutTerminator) f.os.setValue(kOthers + "dev", "RegID", 1, {'R'});
         PriSubSyncDeviceList(f.ctx);
         const Lines section = sectionLines(f.read(kList), "dev");
-        for (const auto& line : c.present)
-            EXPECT_THAT(section, Contains(line)) << c.what;
+        for (const auto& line : c.present) EXPECT_THAT(section, Contains(line)) << c.what;
         for (const auto& key : c.absentKeys)
             EXPECT_THAT(section, ::testing::Not(Contains(StartsWith(key + "=")))) << c.what;
     }
@@ -163,12 +226,30 @@ TEST(DeviceListSync, ValueHeldInTheListIsNeverOverwrittenAndBlankOnesAreFilled) 
     addDevice(f, kMachines, "pc1",
               {{"Type", "1"}, {"Category", "LAN"}, {"MonitoringStatus", "49"}, {"OS", "Linux"}});
     PriSubSyncDeviceList(f.ctx);
-    EXPECT_EQ(f.read(kList),
-              crlfLines({"; agent list", "[PC1]", "Category=WAN", "Enable=1", "OS=Linux", "Type=1",
-                         "Platform=", "DaysToMonitor=0", "FromTime=", "ToTime=", "PortTimeout=0",
-                         "PingPackets=0", "PingTimeout=0", "PingCycleCount=0", "PerfCycleCount=0",
-                         "LocalMachine=", "ConnectionStatus=0", "PingStatus=0", "Interfacenos=",
-                         "OSVer=0", "RegID=0", "", "[other]", "x=1"}));
+    EXPECT_EQ(f.read(kList), crlfLines({"; agent list",
+                                        "[PC1]",
+                                        "Category=WAN",
+                                        "Enable=1",
+                                        "OS=Linux",
+                                        "Type=1",
+                                        "Platform=",
+                                        "DaysToMonitor=0",
+                                        "FromTime=",
+                                        "ToTime=",
+                                        "PortTimeout=0",
+                                        "PingPackets=0",
+                                        "PingTimeout=0",
+                                        "PingCycleCount=0",
+                                        "PerfCycleCount=0",
+                                        "LocalMachine=",
+                                        "ConnectionStatus=0",
+                                        "PingStatus=0",
+                                        "Interfacenos=",
+                                        "OSVer=0",
+                                        "RegID=0",
+                                        "",
+                                        "[other]",
+                                        "x=1"}));
 }
 
 TEST(DeviceListSync, RunOverACompleteListLeavesItByteForByte) {
@@ -195,13 +276,36 @@ TEST(DeviceListSync, NameSeenTwiceCompletesOneSectionWithOneSeparator) {
     PriSubSyncDeviceList(f.ctx);
     EXPECT_EQ(f.read(kList),
               // The host's undecoded "0" fills what the machine's decoding left empty.
-              crlfLines({"[dup]", "Type=1", "Category=0", "Enable=0", "Platform=",
-                         "DaysToMonitor=0", "FromTime=0", "ToTime=0", "PortTimeout=0",
-                         "PingPackets=0", "PingTimeout=0",
-                         "PingCycleCount=0", "PerfCycleCount=0", "LocalMachine=0",
-                         "ConnectionStatus=0", "PingStatus=0", "Interfacenos=", "OS=0", "OSVer=0",
-                         "RegID=0", "APIType=VIM", "Host=0", "HostPath=0", "UUID=0",
-                         "VCenterIP=0", "MORIDPath=0", "MORTypePath=0", "Port=443", "", ""}));
+              crlfLines({"[dup]",
+                         "Type=1",
+                         "Category=0",
+                         "Enable=0",
+                         "Platform=",
+                         "DaysToMonitor=0",
+                         "FromTime=0",
+                         "ToTime=0",
+                         "PortTimeout=0",
+                         "PingPackets=0",
+                         "PingTimeout=0",
+                         "PingCycleCount=0",
+                         "PerfCycleCount=0",
+                         "LocalMachine=0",
+                         "ConnectionStatus=0",
+                         "PingStatus=0",
+                         "Interfacenos=",
+                         "OS=0",
+                         "OSVer=0",
+                         "RegID=0",
+                         "APIType=VIM",
+                         "Host=0",
+                         "HostPath=0",
+                         "UUID=0",
+                         "VCenterIP=0",
+                         "MORIDPath=0",
+                         "MORTypePath=0",
+                         "Port=443",
+                         "",
+                         ""}));
 }
 
 TEST(DeviceListSync, FailedDecodingLogsItsLineAndLeavesTheKeyEmpty) {
@@ -214,41 +318,6 @@ TEST(DeviceListSync, FailedDecodingLogsItsLineAndLeavesTheKeyEmpty) {
               Lines{"ERR : Error while decrypting string. Error No. : 13, Error Description : "
                     "Type mismatch, Source = PriSubDecryptString()"});
     EXPECT_TRUE(f.run.overallStatusOK);
-}
-
-// Records the names of the registry values read, in order.
-class RecordingSystem : public testing::FakeSystem {
-public:
-    using FakeSystem::FakeSystem;
-    std::string reads;
-    std::optional<os::RegValue> regQueryValue(const std::string& key,
-                                              const std::string& name) override {
-        reads += (reads.empty() ? "" : " ") + name;
-        return FakeSystem::regQueryValue(key, name);
-    }
-};
-
-TEST(DeviceListSync, ReadsTheRegistryValuesInTheirOrder) {
-    testing::TempMachine machine;
-    RecordingSystem os(machine.path());
-    RunState run;
-    Context ctx{os, run};
-    os.setString("Software\\KORBOD", "InstallationPath", "C:\\Agents\\KORBOD");
-    os.setString("Software\\KORBOD", "Type", "RULK");
-    std::filesystem::create_directories(os.hostPath("C:\\Agents\\KORBOD\\Configuration"));
-    os.addKey(kMachines + "m1");
-    os.setString(kOthers + "h1", "Type", "5");
-    os.addKey(kOthers + "o1");
-    PriSubSyncDeviceList(ctx);
-    const std::string machine19 =
-        "RegID Type Category MonitoringStatus DaysToMonitor GenStTime GenStpTime PortTimeout "
-        "PingPackets PerfCycleCount LOCAL TypeOfMachine ConnectionStatus PingStatus OS OSVer "
-        "PingTimeout PingCycleCount Interfacenos";
-    const std::string host24 =
-        "RegID Type Category DaysToMonitor PingPackets PerfCycleCount ConnectionStatus PingStatus "
-        "OS OSVer PingTimeout PingCycleCount MonitoringStatus GenStTime GenStpTime LOCAL APIType "
-        "Host HostPath UUID VCenterIP MORIDPath MORTypePath Port";
-    EXPECT_EQ(os.reads, "InstallationPath Type " + machine19 + " " + host24 + " " + machine19);
 }
 
 TEST(DeviceListSync, MissingConfigurationFolderFailsWithReportAndFlag) {
@@ -277,9 +346,11 @@ TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
         f.os.refuseIniWrites("DeviceList.ini", allowed);
         PriSubSyncDeviceList(f.ctx);
         // Refused within pc1's keys, or at pc2's first once pc1 is whole.
-        EXPECT_THAT(f.logMessages(),
-                    ::testing::ElementsAre(kListFailed + "112, Error Description : There is not enough "
-                                           "space on the disk., Source = PriSubSyncDeviceList() Line No : 90"))
+        EXPECT_THAT(
+            f.logMessages(),
+            ::testing::ElementsAre(
+                kListFailed + "112, Error Description : There is not enough "
+                              "space on the disk., Source = PriSubSyncDeviceList() Line No : 90"))
             << allowed;
         EXPECT_FALSE(f.run.overallStatusOK);
         ASSERT_EQ(f.reportFiles().size(), 1u);
@@ -295,10 +366,14 @@ TEST(DeviceListSync, HealthCheckRecordOnlyForACommandTextOfExactlyTheWord) {
         const char* record;  // status and errdesc of CONFIGURATION; "none/none": no record
     };
     const Case cases[] = {
-        {"AGTHLTHCHK", false, "1/"},          {"  AGTHLTHCHK ", false, "1/"},
-        {"agthlthchk", false, "none/none"},   {"LOG,AGTHLTHCHK", false, "none/none"},
-        {"", false, "none/none"},             {"AGTHLTHCHK", true, "0/DeviceList.ini"},
-        {" AGTHLTHCHK", true, "0/DeviceList.ini"}, {"agthlthchk", true, "none/none"},
+        {"AGTHLTHCHK", false, "1/"},
+        {"  AGTHLTHCHK ", false, "1/"},
+        {"agthlthchk", false, "none/none"},
+        {"LOG,AGTHLTHCHK", false, "none/none"},
+        {"", false, "none/none"},
+        {"AGTHLTHCHK", true, "0/DeviceList.ini"},
+        {" AGTHLTHCHK", true, "0/DeviceList.ini"},
+        {"agthlthchk", true, "none/none"},
         {"DEVICELIST", true, "none/none"},
     };
     for (const auto& c : cases) {
@@ -314,10 +389,11 @@ TEST(DeviceListSync, HealthCheckRecordOnlyForACommandTextOfExactlyTheWord) {
                   c.record)
             << "[" << c.command << "]";
         EXPECT_EQ(f.run.overallStatusOK, !c.listFails) << "[" << c.command << "]";
-        if (c.listFails)
-            EXPECT_EQ(f.logMessages().at(0),
-                      kListFailed + "5, Error Description : Access is denied., "
-                                    "Source = PriSubSyncDeviceList() Line No : 40");
+        if (c.listFails) {
+            EXPECT_EQ(f.logMessages().at(0), kListFailed +
+                                                 "5, Error Description : Access is denied., "
+                                                 "Source = PriSubSyncDeviceList() Line No : 40");
+        }
     }
 }
 
@@ -328,8 +404,8 @@ TEST(DeviceListSync, AgentTypeOtherThanExactlyRulkDoesNothing) {
         f.os.setString("Software\\KORBOD", "Type", type);
         addDevice(f, kOthers, "sw1", {{"Type", "2"}});  // no machine: the tool would be looked for
         PriSubSyncDeviceList(f.ctx);
-        for (const std::string& file : {kList, "Configuration\\AgtHealthChk.ini"s,
-                                        "ApplicationLog\\MNStatusLog.txt"s})
+        for (const std::string& file :
+             {kList, "Configuration\\AgtHealthChk.ini"s, "ApplicationLog\\MNStatusLog.txt"s})
             EXPECT_FALSE(f.exists(file)) << type << ": " << file;
         EXPECT_TRUE(f.reportFiles().empty()) << type;
         EXPECT_TRUE(f.run.overallStatusOK) << type;
@@ -353,9 +429,15 @@ TEST(DeviceListSync, WithoutMachinesTheConfigurationToolRunsWhenItExists) {
         {"no key, no tool", "", false, false, {notFound}},
         {"key without subkeys, no tool", "", false, true, {notFound}},
         {"tool stored as PARVIX.EXE", "PARVIX.EXE", true, false, {notFound}},
-        {"tool runs", "Parvix.exe", true, false,
+        {"tool runs",
+         "Parvix.exe",
+         true,
+         false,
          {imf, msg, "DESC : Parvix.exe Exe executed Successfully. "}},
-        {"tool cannot start", "Parvix.exe", false, true,
+        {"tool cannot start",
+         "Parvix.exe",
+         false,
+         true,
          {imf, msg, "DESC : failed to execute Parvix.exe, ErrNo : "}},
     };
     for (const auto& c : cases) {

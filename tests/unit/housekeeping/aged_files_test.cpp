@@ -1,9 +1,8 @@
 #include "housekeeping/aged_files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
@@ -96,7 +95,8 @@ void sweepData(FakeRun& f, const std::string& relative, long daysLater, int hour
 
 std::string logError(const std::string& lastChosen) {
     return "ERR : Error while deleting log files. Error No. : 5, Error Description : Access is "
-           "denied., Source = PriSubDeleteLogs(), File=" + lastChosen;
+           "denied., Source = PriSubDeleteLogs(), File=" +
+           lastChosen;
 }
 const std::string kDataError =
     "ERR : Error while deleting older data files. Error No. : 5, Error Description : Access is "
@@ -131,10 +131,26 @@ TEST(LogSweepRule, DeletesFilesOverFiveCalendarDaysOldByModificationOrOverFiveMe
         std::uintmax_t size;
         bool deleted;
     } cases[] = {
-        {"23:59 six dates back: 5 days 2 min", {2026, 12, 10, 0, 1, 0}, {2026, 12, 4, 23, 59, 0}, 3, true},
-        {"00:01 five dates back: 6 days less", {2026, 12, 10, 23, 59, 0}, {2026, 12, 5, 0, 1, 0}, 3, false},
-        {"six dates across a month end", {2026, 12, 3, 12, 0, 0}, {2026, 11, 27, 12, 0, 0}, 3, true},
-        {"five dates across a year end", {2027, 1, 3, 0, 0, 0}, {2026, 12, 29, 23, 59, 59}, 3, false},
+        {"23:59 six dates back: 5 days 2 min",
+         {2026, 12, 10, 0, 1, 0},
+         {2026, 12, 4, 23, 59, 0},
+         3,
+         true},
+        {"00:01 five dates back: 6 days less",
+         {2026, 12, 10, 23, 59, 0},
+         {2026, 12, 5, 0, 1, 0},
+         3,
+         false},
+        {"six dates across a month end",
+         {2026, 12, 3, 12, 0, 0},
+         {2026, 11, 27, 12, 0, 0},
+         3,
+         true},
+        {"five dates across a year end",
+         {2027, 1, 3, 0, 0, 0},
+         {2026, 12, 29, 23, 59, 59},
+         3,
+         false},
         {"stamped in the future", kNow, {2031, 1, 1, 0, 0, 0}, 3, false},
         {"years ago", kNow, {2001, 6, 1, 0, 0, 0}, 0, true},
         {"young, exactly 5 MiB", kNow, kYoung, 5242880, false},
@@ -231,7 +247,8 @@ TEST(DataSweepFolders, RemovesSubfoldersLeftWithoutBytes) {
         {"only empty folders beneath", {{"S\\a\\b", -1}, {"S\\c", -1}}, false, ""},
         {"young bytes deep down keep their chain",
          {{"S\\a\\b\\y.dat", 3}, {"S\\a\\z.dat", 0}, {"S\\e\\f", -1}},
-         false, "S S/a S/a/b S/a/b/y.dat S/a/z.dat"},
+         false,
+         "S S/a S/a/b S/a/b/y.dat S/a/z.dat"},
         {"old file three levels down", {{"S\\a\\b\\old.dat", 5}, {"top.dat", 5}}, true, ""},
     };
     for (const auto& c : cases) {
@@ -287,7 +304,8 @@ TEST(SweepLinks, AFolderSwappedForALinkAfterItWasListedIsNeitherEnteredNorDelete
             EXPECT_EQ(folderTreeSize(f.os, f.install + kData), 3u) << "V's file only";
         }
         EXPECT_EQ(tree(outside), outsideBefore) << sweep;
-        EXPECT_TRUE(fs::is_symlink(f.hostFile(top + "S"))) << sweep << ": the link was never listed";
+        EXPECT_TRUE(fs::is_symlink(f.hostFile(top + "S")))
+            << sweep << ": the link was never listed";
         EXPECT_EQ(f.exists(top + "V\\old.dat"), std::string(sweep) == "SIZE") << sweep;
         expectQuiet(f);
     }
@@ -299,7 +317,7 @@ TEST(SweepLinks, ASweptFolderThatIsItselfALinkIsRefusedAndReported) {
         const std::string outside = outsideTree(f), outsideBefore = tree(outside);
         // Not ApplicationLog: the activity log would be written through that link.
         fs::create_symlink(outside, f.hostFile("Swept"));
-        f.os.clock = kNow;   // the outside files are then too old for both sweeps
+        f.os.clock = kNow;  // the outside files are then too old for both sweeps
         if (logSweep)
             PriSubDeleteLogs(f.ctx, f.install + "Swept\\");
         else
@@ -321,7 +339,8 @@ TEST(SweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
 
 TEST(DeleteFile, ReadOnlyFilesGoAndOneGoneSinceItWasListedIsNoFailure) {
     FakeRun f;
-    for (const char* p : {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log", "direct.txt", "gone.txt"}) {
+    for (const char* p :
+         {"Datadirectory\\ro.dat", "ApplicationLog\\ro.log", "direct.txt", "gone.txt"}) {
         makeFile(f, p, 9, &kOld);
         chmod(f.hostFile(p).c_str(), 0444);
     }
@@ -350,9 +369,8 @@ TEST(DeleteFile, AFileThatCannotBeDeletedIsLoggedAndTheSweepGoesOn) {
             sweepLogs(f);
         else
             sweepData(f, folder + "a.dat", 20);
-        EXPECT_EQ(f.logMessages(),
-                  Lines{"ERR : Error Source : SubDeleteFiles(),File : " + f.install + folder +
-                        "a.dat,Desc:" + busy});
+        EXPECT_EQ(f.logMessages(), Lines{"ERR : Error Source : SubDeleteFiles(),File : " +
+                                         f.install + folder + "a.dat,Desc:" + busy});
         EXPECT_TRUE(f.exists(folder + "a.dat"));
         EXPECT_FALSE(f.exists(folder + "b.dat")) << "the sweep goes on";
         EXPECT_TRUE(f.reportFiles().empty());
@@ -365,8 +383,8 @@ TEST(DeleteFile, AFileThatCannotBeDeletedIsLoggedAndTheSweepGoesOn) {
 TEST(LogSweepFailure, AFolderThatCannotBeListedEndsTheInvocationThatLooksIntoIt) {
     FakeRun f;
     f.os.sortedListings = true;  // so that "later siblings" are known
-    plant(f, kLogs, {"top.log", "A\\a.log", "A\\B\\b.log", "A\\C\\c.log", "Y\\D\\d.log", "Z\\z.log"},
-          kOld);
+    plant(f, kLogs,
+          {"top.log", "A\\a.log", "A\\B\\b.log", "A\\C\\c.log", "Y\\D\\d.log", "Z\\z.log"}, kOld);
     plant(f, kLogs, {"Y\\E\\e.log"}, kYoung);
     f.os.failOn("listFolder", kLogs + "A\\B\\");
     f.os.failOn("listFolder", kLogs + "Y\\D\\");

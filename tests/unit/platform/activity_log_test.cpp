@@ -1,12 +1,10 @@
 #include "platform/activity_log.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-
 #include <fstream>
 
 #include "support/fake_system.h"
@@ -38,7 +36,8 @@ TEST(ActivityLog, RemovesCrLfPairsButKeepsLoneBreaks) {
     for (const auto& c : cases) {
         FakeRun f;
         PblSubWriteLog(f.ctx, c.message);
-        EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), "12/05/2026 04:13:01\t" + c.written + "\r\n")
+        EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"),
+                  "12/05/2026 04:13:01\t" + c.written + "\r\n")
             << c.message;
     }
 }
@@ -82,7 +81,8 @@ TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDiskOrAReadOnlyLog) {
     EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), before);
     chmod(f.hostFile("ApplicationLog\\MNStatusLog.txt").c_str(), 0644);
     PblSubWriteLog(f.ctx, "INF : after");
-    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"), before + "12/05/2026 04:13:01\tINF : after\r\n");
+    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"),
+              before + "12/05/2026 04:13:01\tINF : after\r\n");
 }
 
 }  // namespace

@@ -13,9 +13,9 @@ const std::string kFile = "C:\\Agents\\KORBOD\\Configuration\\Test.ini";
 
 TEST(IniAccess, ReadersTrimOrNotAndCutAtTheirBuffers) {
     struct Case {
-        std::string stored;      // value written into the file as it stands
-        std::string readIni;     // ReadIniString
-        std::string keyValue;    // GetKeyValue
+        std::string stored;    // value written into the file as it stands
+        std::string readIni;   // ReadIniString
+        std::string keyValue;  // GetKeyValue
     } cases[] = {
         {"plain", "plain", "plain"},
         {"   ", "", ""},
@@ -46,16 +46,18 @@ TEST(IniAccess, UpdateWritesOnlyMissingOrBlankKeys) {
         std::string before;
         std::string after;
     } cases[] = {
-        {"", "[S]\r\nk=new\r\n"},                                  // missing file
-        {"[S]\r\nk=0\r\n", "[S]\r\nk=0\r\n"},                      // "0" is a value
-        {"[S]\r\nk=   \r\n", "[S]\r\nk=new\r\n"},                  // spaces only
-        {"[S]\r\nk=\r\n", "[S]\r\nk=new\r\n"},                     // present but empty
-        {"[T]\r\nx=1\r\n", "[T]\r\nx=1\r\n[S]\r\nk=new\r\n"},     // missing section
+        {"", "[S]\r\nk=new\r\n"},                              // missing file
+        {"[S]\r\nk=0\r\n", "[S]\r\nk=0\r\n"},                  // "0" is a value
+        {"[S]\r\nk=   \r\n", "[S]\r\nk=new\r\n"},              // spaces only
+        {"[S]\r\nk=\r\n", "[S]\r\nk=new\r\n"},                 // present but empty
+        {"[T]\r\nx=1\r\n", "[T]\r\nx=1\r\n[S]\r\nk=new\r\n"},  // missing section
     };
     for (const auto& c : cases) {
         FakeRun f;
-        if (!c.before.empty()) f.writeFile("Configuration\\Test.ini", c.before);
-        else f.writeFile("Configuration\\keep", "");
+        if (!c.before.empty())
+            f.writeFile("Configuration\\Test.ini", c.before);
+        else
+            f.writeFile("Configuration\\keep", "");
         SubUpdateIniKeyValue(f.ctx, "S", "k", "new", kFile);
         EXPECT_EQ(f.read("Configuration\\Test.ini"), c.after) << c.before;
     }
@@ -67,8 +69,9 @@ TEST(IniAccess, WriteIniStringDropsFailuresAndSetKeyValueLogsThem) {
     WriteIniString(f.ctx, kFile, "S", "k", "v");
     EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
     SetKeyValue(f.ctx, "S", "k", "v", kFile);
-    EXPECT_EQ(f.logMessages(), std::vector<std::string>{
-        "ERR : Error Source : SetKeyValue(),Error Number : 5,Desc:Access is denied."});
+    EXPECT_EQ(f.logMessages(),
+              std::vector<std::string>{
+                  "ERR : Error Source : SetKeyValue(),Error Number : 5,Desc:Access is denied."});
 }
 
 TEST(IniAccess, WriteWithEmptyValueKeepsTheKey) {

@@ -31,7 +31,8 @@ TEST(ShellWait, GivesTheExitCodeOfTheProgramFoundOnTheMachine) {
 
 TEST(ShellWait, ExitCode259IsAnEndLikeAnyOther) {
     FakeRun f;
-    writeScript(f.machine.path() + "/bin/tool", "exit 3");  // sh keeps 8 bits; 259 is a Windows case
+    writeScript(f.machine.path() + "/bin/tool",
+                "exit 3");  // sh keeps 8 bits; 259 is a Windows case
     EXPECT_EQ(ShellWait(f.ctx, "tool", 0), std::optional<std::uint32_t>(3));
 }
 
@@ -39,7 +40,8 @@ TEST(ShellWait, RetriesThroughTheCommandInterpreterOnce) {
     FakeRun f;
     // "exit" is no program anywhere, only a word of the command interpreter.
     EXPECT_EQ(ShellWait(f.ctx, "exit 4", 0), std::optional<std::uint32_t>(4));
-    EXPECT_EQ(f.logMessages(), Lines{"ERR : Error Source:ShellWait(),Desc:No such file or directory"});
+    EXPECT_EQ(f.logMessages(),
+              Lines{"ERR : Error Source:ShellWait(),Desc:No such file or directory"});
 }
 
 TEST(ExecuteAndWait, EndsAProgramThatOutlivesItsTimeout) {
@@ -82,14 +84,17 @@ TEST(LogparserRegistration, QuotesThePathAndReportsAFailedRegistration) {
         Lines lines;
     } cases[] = {
         {"[ \"$2\" = 'C:\\Agents\\KORBOD\\Logparser.dll' ] && exit 0; exit 3",
-         {"INF : Registering Logparser.dll using path : regsvr32 /s \"C:\\Agents\\KORBOD\\Logparser.dll\"",
+         {"INF : Registering Logparser.dll using path : regsvr32 /s "
+          "\"C:\\Agents\\KORBOD\\Logparser.dll\"",
           "INF : Registered Logparser.dll successfully"}},
         {"exit 5",
-         {"INF : Registering Logparser.dll using path : regsvr32 /s \"C:\\Agents\\KORBOD\\Logparser.dll\"",
+         {"INF : Registering Logparser.dll using path : regsvr32 /s "
+          "\"C:\\Agents\\KORBOD\\Logparser.dll\"",
           "ERR : Failed to register Logparser.dll. Exit code : 5"}},
         // Nothing can be started at all: neither regsvr32 nor the interpreter.
         {nullptr,
-         {"INF : Registering Logparser.dll using path : regsvr32 /s \"C:\\Agents\\KORBOD\\Logparser.dll\"",
+         {"INF : Registering Logparser.dll using path : regsvr32 /s "
+          "\"C:\\Agents\\KORBOD\\Logparser.dll\"",
           "ERR : Error Source:ShellWait(),Desc:The system cannot find the file specified.",
           "ERR : Error Source:ShellWait(),Desc:The system cannot find the file specified.",
           "ERR : Failed to register Logparser.dll. regsvr32 could not be started"}},
@@ -106,7 +111,8 @@ TEST(LogparserRegistration, QuotesThePathAndReportsAFailedRegistration) {
         Main(f.ctx);
         const Lines log = f.logMessages();
         ASSERT_GE(log.size(), 2 + c.lines.size());
-        EXPECT_EQ(Lines(log.begin() + 2, log.begin() + 2 + static_cast<long>(c.lines.size())), c.lines);
+        EXPECT_EQ(Lines(log.begin() + 2, log.begin() + 2 + static_cast<long>(c.lines.size())),
+                  c.lines);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "support/fake_system.h"
+#include "support/param_name.h"
 
 namespace quillet {
 namespace {
@@ -25,14 +26,16 @@ const std::string kGate = "INF : Invalid command-line parameter passed or not a 
     if (at == wanted.size()) return ::testing::AssertionSuccess();
     std::string all;
     for (const auto& l : lines) all += "\n  " + l;
-    return ::testing::AssertionFailure() << "missing \"" << wanted[at] << "\" in order; log:" << all;
+    return ::testing::AssertionFailure()
+           << "missing \"" << wanted[at] << "\" in order; log:" << all;
 }
 
 TEST(RunStart, InstallPathShorterThanNineCharactersEndsWithoutATrace) {
     struct Case {
         const char* path;
         bool runs;
-    } cases[] = {{"C:\\Agents", true}, {"C:\\Agent", false}, {" C:\\Agen ", false}, {nullptr, false}};
+    } cases[] = {
+        {"C:\\Agents", true}, {"C:\\Agent", false}, {" C:\\Agen ", false}, {nullptr, false}};
     for (const auto& c : cases) {
         FakeRun f;
         f.os.setString("Software\\KORBOD", "InstallationPath", c.path ? c.path : "");
@@ -40,7 +43,8 @@ TEST(RunStart, InstallPathShorterThanNineCharactersEndsWithoutATrace) {
         const RunEnd end = Main(f.ctx);
         EXPECT_EQ(end == RunEnd::NoInstallPath, !c.runs) << (c.path ? c.path : "(missing)");
         if (!c.runs) {
-            EXPECT_TRUE(f.os.calls.empty()) << "wrote something for " << (c.path ? c.path : "(missing)");
+            EXPECT_TRUE(f.os.calls.empty())
+                << "wrote something for " << (c.path ? c.path : "(missing)");
             EXPECT_EQ(exitStatus(end, f.run), 2);
         } else {
             std::ifstream in(f.os.hostPath("C:\\Agents\\ApplicationLog\\MNStatusLog.txt"));
@@ -83,10 +87,10 @@ TEST(RunStart, FailureInTheRunsOwnStepsEndsTheRunThroughItsTrap) {
 
 struct GateCase {
     const char* what;
-    const char* type;     // nullptr: no Type value
+    const char* type;  // nullptr: no Type value
     const char* command;
     RunEnd end;
-    Lines expected;       // in order
+    Lines expected;  // in order
     Lines absent;
 };
 
@@ -116,71 +120,113 @@ const std::string kNoDll = "INF : File not found - C:\\Agents\\KORBOD\\Logparser
 INSTANTIATE_TEST_SUITE_P(
     Branches, RunGates,
     ::testing::Values(
-        GateCase{"LOG on a TOVA agent", "TOVA", "LOG", RunEnd::TypeGate,
-                 {kStarted, "INF : Command-line parameters received as - LOG", kTova1, kTova2, kGate, kFinished},
+        GateCase{"LOG on a TOVA agent",
+                 "TOVA",
+                 "LOG",
+                 RunEnd::TypeGate,
+                 {kStarted, "INF : Command-line parameters received as - LOG", kTova1, kTova2,
+                  kGate, kFinished},
                  {"INF : Deleting log files"}},
-        GateCase{"lower-case health check on a TOVA agent", " tova", "agthlthchk", RunEnd::HealthCheck,
+        GateCase{"lower-case health check on a TOVA agent",
+                 " tova",
+                 "agthlthchk",
+                 RunEnd::HealthCheck,
                  {kTova1, kTova2, kHealth, kHealthServices, kFinished},
                  {kGate, "MSG : Getting \\KORBOD folder size..."}},
-        GateCase{"health check on an agent without type", nullptr, "AGTHLTHCHK", RunEnd::HealthCheck,
-                 {kHealth, kHealthServices, kFinished}, {kTova1, kGate}},
-        GateCase{"health check with a leading blank is a task word", "RULK", " AGTHLTHCHK", RunEnd::Closed,
-                 {"INF : Command-line parameters received as -  AGTHLTHCHK", kNoDll, kHealthServices,
-                  "MSG : Getting \\KORBOD folder size...", kFinished},
+        GateCase{"health check on an agent without type",
+                 nullptr,
+                 "AGTHLTHCHK",
+                 RunEnd::HealthCheck,
+                 {kHealth, kHealthServices, kFinished},
+                 {kTova1, kGate}},
+        GateCase{"health check with a leading blank is a task word",
+                 "RULK",
+                 " AGTHLTHCHK",
+                 RunEnd::Closed,
+                 {"INF : Command-line parameters received as -  AGTHLTHCHK", kNoDll,
+                  kHealthServices, "MSG : Getting \\KORBOD folder size...", kFinished},
                  {kHealth}},
-        GateCase{"missing type ends at the gate", nullptr, "", RunEnd::TypeGate, {kGate, kFinished},
+        GateCase{"missing type ends at the gate",
+                 nullptr,
+                 "",
+                 RunEnd::TypeGate,
+                 {kGate, kFinished},
                  {kTova1, kNoDll}},
-        GateCase{"unknown type ends at the gate", "XYZ", "", RunEnd::TypeGate, {kGate, kFinished}, {}},
-        GateCase{"a trailing blank fails the untrimmed gate", "RULK ", "TYPE", RunEnd::TypeGate,
-                 {kGate, kFinished}, {kNoDll}},
-        GateCase{"lower-case rulk passes the gate", "rulk", "TYPE", RunEnd::Closed,
-                 {kNoDll, "INF : Agent type check completed", kFinished}, {kGate}},
-        GateCase{"blank command line is the default run", "RULK", "   ", RunEnd::Closed,
-                 {"INF : Command-line parameters received as -    ", kNoDll, "INF : Deleting log files",
-                  "INF : Deleting data files", "INF : Deleting data files from Tarsel",
-                  "INF : Synchronising DeviceList.ini file", "INF : Checking status of services",
-                  "INF : Agent type check completed", "MSG : Getting \\KORBOD folder size...", kFinished},
-                 {"INF : Alert Ticket folder not found", kHealthServices}},
-        GateCase{"task words run in their order, repeated, empty and unknown skipped", "RULK",
-                 " log , data,,FOO,log,TYPE", RunEnd::Closed,
-                 {"INF : Deleting log files", "INF : Deleting data files", "INF : Deleting log files",
-                  "INF : Agent type check completed", kFinished},
+        GateCase{
+            "unknown type ends at the gate", "XYZ", "", RunEnd::TypeGate, {kGate, kFinished}, {}},
+        GateCase{"a trailing blank fails the untrimmed gate",
+                 "RULK ",
+                 "TYPE",
+                 RunEnd::TypeGate,
+                 {kGate, kFinished},
+                 {kNoDll}},
+        GateCase{"lower-case rulk passes the gate",
+                 "rulk",
+                 "TYPE",
+                 RunEnd::Closed,
+                 {kNoDll, "INF : Agent type check completed", kFinished},
+                 {kGate}},
+        GateCase{
+            "blank command line is the default run",
+            "RULK",
+            "   ",
+            RunEnd::Closed,
+            {"INF : Command-line parameters received as -    ", kNoDll, "INF : Deleting log files",
+             "INF : Deleting data files", "INF : Deleting data files from Tarsel",
+             "INF : Synchronising DeviceList.ini file", "INF : Checking status of services",
+             "INF : Agent type check completed", "MSG : Getting \\KORBOD folder size...",
+             kFinished},
+            {"INF : Alert Ticket folder not found", kHealthServices}},
+        GateCase{"task words run in their order, repeated, empty and unknown skipped",
+                 "RULK",
+                 " log , data,,FOO,log,TYPE",
+                 RunEnd::Closed,
+                 {"INF : Deleting log files", "INF : Deleting data files",
+                  "INF : Deleting log files", "INF : Agent type check completed", kFinished},
                  {"INF : Deleting data files from Tarsel"}},
-        GateCase{"ALERT and SRV words", "RULK", "alert,srv", RunEnd::Closed,
+        GateCase{"ALERT and SRV words",
+                 "RULK",
+                 "alert,srv",
+                 RunEnd::Closed,
                  {"INF : Alert Ticket folder not found", "INF : Checking status of services",
                   "INF :KORBTaskSvc  Service found to be not running", kFinished},
-                 {}}));
+                 {}}),
+    testing::NameFromWhat{});
 
 TEST(RunServiceCheck, ReportsTheServicesThatAreDownInOneReport) {
     FakeRun f;
     f.os.command = "SRV";
-    f.os.services = std::vector<std::string>{"KORBTaskSvc", "korbremctl", "KORBSrvExt", "KORBAssist",
-                                             "KORBKeySafe", "Spooler"};
+    f.os.services = std::vector<std::string>{"KORBTaskSvc", "korbremctl",  "KORBSrvExt",
+                                             "KORBAssist",  "KORBKeySafe", "Spooler"};
     const RunEnd end = Main(f.ctx);
     const Lines lines = f.logMessages();
-    EXPECT_TRUE(inOrder(lines, {"INF : Checking status of services", "INF : Service found to be running",
-                                "INF :KORBMonCtl  Service found to be not running",
-                                "INF : Service found to be running", "INF : Service found to be running",
-                                "INF :KORBGuard  Service found to be not running",
-                                "INF : Service found to be running", "INF : Service found to be running"}));
+    EXPECT_TRUE(inOrder(
+        lines,
+        {"INF : Checking status of services", "INF : Service found to be running",
+         "INF :KORBMonCtl  Service found to be not running", "INF : Service found to be running",
+         "INF : Service found to be running", "INF :KORBGuard  Service found to be not running",
+         "INF : Service found to be running", "INF : Service found to be running"}));
     EXPECT_FALSE(f.run.overallStatusOK);
     EXPECT_EQ(exitStatus(end, f.run), 1);
     const auto reports = f.reportFiles();
     ASSERT_EQ(reports.size(), 2u) << "the services report and the closing report";
     EXPECT_NE(f.read("PMStatus\\" + reports[0]).find("Desc=KORBMonCtl,KORBGuard Not started\r\n"),
               std::string::npos);
-    EXPECT_NE(f.read("PMStatus\\" + reports[1]).find("LastRunStatusCode=Failed\r\n"), std::string::npos);
+    EXPECT_NE(f.read("PMStatus\\" + reports[1]).find("LastRunStatusCode=Failed\r\n"),
+              std::string::npos);
 }
 
 TEST(RunServiceCheck, AllRunningWritesNoServiceReport) {
     FakeRun f;
     f.os.command = "SRV";
-    f.os.services = std::vector<std::string>{"KORBTaskSvc", "KORBMonCtl", "KORBRemCtl", "KORBSrvExt",
-                                             "KORBGuard", "KORBAssist", "KORBKeySafe"};
+    f.os.services =
+        std::vector<std::string>{"KORBTaskSvc", "KORBMonCtl", "KORBRemCtl", "KORBSrvExt",
+                                 "KORBGuard",   "KORBAssist", "KORBKeySafe"};
     const RunEnd end = Main(f.ctx);
     EXPECT_EQ(exitStatus(end, f.run), 0);
     ASSERT_EQ(f.reportFiles().size(), 1u);
-    EXPECT_NE(f.read("PMStatus\\" + f.reportFiles()[0]).find("PID=MN Status Check\r\n"), std::string::npos);
+    EXPECT_NE(f.read("PMStatus\\" + f.reportFiles()[0]).find("PID=MN Status Check\r\n"),
+              std::string::npos);
 }
 
 }  // namespace

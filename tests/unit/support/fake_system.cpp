@@ -37,8 +37,8 @@ TempMachine::TempMachine() {
 TempMachine::~TempMachine() {
     std::error_code ec;
     // Tests make files read-only; give write back so the folder can go.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
 }
@@ -150,7 +150,9 @@ public:
                 os::FolderEntry e;
                 while (inner_->next(e)) entries_.push_back(e);
                 std::sort(entries_.begin(), entries_.end(),
-                          [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+                          [](const os::FolderEntry& a, const os::FolderEntry& b) {
+                              return a.name < b.name;
+                          });
                 drained_ = true;
             }
             if (at_ == entries_.size()) return false;

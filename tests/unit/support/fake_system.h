@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/clock_text.h"
-#include "os/host/host_system.h"
 #include "core/context.h"
+#include "os/host/host_system.h"
 
 namespace quillet::testing {
 
@@ -60,11 +60,11 @@ public:
     // real folder's path with its final "\").
     // "listEntry" fails a folder listing when it reaches an entry whose path
     // (folder + name) ends so, as when a file's dates or size cannot be read.
-    void failOn(const std::string& operation, const std::string& pathSuffix,
-                long number = 5, const std::string& description = "Access is denied.");
+    void failOn(const std::string& operation, const std::string& pathSuffix, long number = 5,
+                const std::string& description = "Access is denied.");
     // The same, for the first matching call only: a passing fault.
-    void failOnceOn(const std::string& operation, const std::string& pathSuffix,
-                    long number = 5, const std::string& description = "Access is denied.");
+    void failOnceOn(const std::string& operation, const std::string& pathSuffix, long number = 5,
+                    const std::string& description = "Access is denied.");
     // Throws the injected failure, if any, for this operation and path.
     void failIfInjected(const std::string& operation, const std::string& path);
 
@@ -103,7 +103,7 @@ private:
     std::vector<Injected> failures_;
     struct Refusal {
         std::string suffix;
-        int left = -1;   // writes still allowed; -1: none refused
+        int left = -1;  // writes still allowed; -1: none refused
         Failure failure{0, ""};
     } refusal_;
     std::optional<Failure> refused_;

@@ -1,0 +1,379 @@
+// What the program relies on os::System for, checked against the machine
+// itself: on the host over the substitutes in a temporary machine folder, on
+// Windows (Wine in the test runs) over the real calls. The same tests run on
+// both; a check only Windows can make says so when it skips. Run in a
+// daylight-saving time zone (TZ=Europe/Berlin) for the local-date checks to count.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "os/make_system.h"
+#include "os/win32/command_line.h"
+#include "scratch.h"
+
+namespace quillet::contract {
+namespace {
+
+using namespace std::string_literals;
+using os::FolderEntry;
+using os::kWaitObject0;
+
+class Contract : public ::testing::Test {
+protected:
+    Scratch scratch;
+    std::unique_ptr<os::System> os = os::makeSystem("");
+};
+using CommandText = Contract;
+using Registry = Contract;
+using Files = Contract;
+using FolderWalk = Contract;
+using Links = Contract;
+using Ini = Contract;
+using Processes = Contract;
+
+void expectFailure(Error expected, const std::string& what, const std::function<void()>& call) {
+    try {
+        call();
+        ADD_FAILURE() << what << ": no Failure thrown";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number, errorNumber(expected)) << what << ": " << f.description;
+        // The system's own text, without the line break that ends it there.
+        EXPECT_TRUE(f.description != "" && f.description.find_first_of("\r\n") == std::string::npos)
+            << what << ": " << f.description;
+    }
+}
+
+std::vector<FolderEntry> listAll(os::Folder& folder) {
+    std::vector<FolderEntry> entries;
+    for (FolderEntry entry; folder.next(entry);) entries.push_back(entry);
+    return entries;
+}
+
+// By the name as the file system spells it; an empty entry when not listed.
+FolderEntry named(const std::vector<FolderEntry>& entries, const std::string& utf8) {
+    for (const auto& e : entries)
+        if (e.nativeName == Scratch::nativeName(utf8)) return e;
+    return {};
+}
+
+std::string text(const os::LocalTime& t) {
+    char out[32];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return out;
+}
+
+std::string bytes(const std::optional<os::RegValue>& v) {
+    return v ? std::to_string(v->type) + ":" + std::string(v->data.begin(), v->data.end()) : "none";
+}
+
+TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
+    const char* const cases[][2] = {{"quillet.exe", ""},
+                                    {"quillet.exe ", ""},
+                                    {"quillet.exe  AGTHLTHCHK", " AGTHLTHCHK"},
+                                    {"quillet.exe\tLOG,DATA", "LOG,DATA"},
+                                    {"quillet.exe LOG, DATA ", "LOG, DATA "},
+                                    {"\"C:\\Program Files\\KORBOD\\quillet.exe\" SRV", "SRV"},
+                                    {"\"C:\\Program Files\\KORBOD\\quillet.exe\"  x  ", " x  "},
+                                    {"C:\\Agents\\\"KORBOD x\"\\quillet.exe TYPE", "TYPE"},
+                                    {"\"C:\\unterminated quote", ""},
+                                    {"  LOG", " LOG"}};
+    for (const auto& c : cases) EXPECT_EQ(os::win32::commandTextFrom(c[0]), c[1]) << c[0];
+    EXPECT_EQ(os::win32::commandTextFrom(nullptr), "");
+}
+
+const std::string kKey = "Software\\QuilletContract";
+
+TEST_F(Registry, ReadsValuesAsTheAnsiQueryReturnsThemAndSubkeysInOrder) {
+    const RegFixture values[] = {
+        {kKey, "Text", 1, " spaced \0"s},          {kKey, "Empty", 1, "\0"s},
+        {kKey, "Expand", 2, "%SystemRoot%\\x\0"s}, {kKey, "Bin", 3, "\x2C\x01"s},
+        {kKey, "Dword", 4, "\x31\0\0\0"s},         {kKey, "Full", 4, "\x01\x01\x01\x01"s},
+        {kKey, "Multi", 7, "x\0y\0\0"s},           {kKey, "Nothing", 3, ""s}};
+    std::vector<RegFixture> fixtures(std::begin(values), std::end(values));
+    for (const char* name : {"B2", "a1", "C3"}) fixtures.push_back({kKey + "\\" + name});
+    scratch.setRegistry(fixtures);
+    for (const auto& v : values) {
+        const std::string expected = std::to_string(v.type) + ":" + v.bytes;
+        EXPECT_EQ(bytes(os->regQueryValue(kKey, v.name)), expected);
+        // The key in any case, with its final backslash.
+        EXPECT_EQ(bytes(os->regQueryValue("SOFTWARE\\quilletcontract\\", v.name)), expected);
+    }
+    EXPECT_EQ(bytes(os->regQueryValue(kKey, "TEXT")), "1: spaced \0"s);
+    EXPECT_FALSE(os->regQueryValue(kKey, "Missing"));
+    EXPECT_FALSE(os->regQueryValue(kKey + "Missing\\", "Text"));
+    EXPECT_EQ(os->regEnumSubkeys(kKey + "\\"), (std::vector<std::string>{"a1", "B2", "C3"}));
+    EXPECT_EQ(os->regEnumSubkeys(kKey + "\\B2"), std::vector<std::string>{});
+    EXPECT_FALSE(os->regEnumSubkeys(kKey + "Missing"));
+}
+
+TEST_F(Registry, NeverReadsThe64BitView) {
+    scratch.setRegistry({{kKey, "Text", 1, "32\0"s}});
+    if (!scratch.set64BitOnly({kKey, "Only64", 1, "64\0"s}))
+        GTEST_SKIP() << "Windows only: the host registry file has one view (Wow6432Node folded)";
+    EXPECT_TRUE(os->regQueryValue(kKey, "Text"));
+    EXPECT_FALSE(os->regQueryValue(kKey, "Only64"));
+}
+
+TEST_F(Registry, ListsMoreSubkeysThanASixteenBitIndexCounts) {
+    std::vector<RegFixture> keys;
+    char name[8];
+    for (int i = 0; i < 33000; ++i) {
+        std::snprintf(name, sizeof name, "K%05d", i);
+        keys.push_back({kKey + "\\Many\\" + name});
+    }
+    scratch.setRegistry(keys);
+    const auto all = os->regEnumSubkeys(kKey + "\\Many");
+    ASSERT_TRUE(all.has_value());
+    EXPECT_EQ(all->size(), 33000u);
+    EXPECT_EQ(all->back(), "K32999");
+}
+
+TEST_F(Files, PathCallsMakeFoldersAppendMeasureAndDelete) {
+    // Every folder up to the last backslash, and not what follows it.
+    EXPECT_TRUE(os->makeSureDirectoryPathExists(scratch.at("made\\deep\\er\\")));
+    EXPECT_TRUE(os->makeSureDirectoryPathExists(scratch.at("made\\other\\file.txt")));
+    EXPECT_TRUE(scratch.exists("made\\deep\\er") && scratch.exists("made\\other"));
+    EXPECT_FALSE(scratch.exists("made\\other\\file.txt"));
+    os->appendToFile(scratch.at("Log File.txt"), "first\r\n");
+    os->appendToFile(scratch.at("Log File.txt"), "second\r\n");
+    EXPECT_EQ(scratch.read("Log File.txt"), "first\r\nsecond\r\n");
+    EXPECT_EQ(os->fileSize(scratch.at("Log File.txt")), 15u);
+    ASSERT_TRUE(scratch.make({"readonly.txt"}) && scratch.makeReadOnly("readonly.txt"));
+    os->deleteFile(scratch.at("readonly.txt"));
+    EXPECT_FALSE(scratch.exists("readonly.txt"));
+}
+
+TEST_F(Files, RefusedCallsThrowThePlatformsError) {
+    ASSERT_TRUE(scratch.make({"folder\\", "readonly.log"}) && scratch.makeReadOnly("readonly.log"));
+    const std::string at = scratch.at("");
+    const std::tuple<const char*, Error, std::function<void()>> cases[] = {
+        {"append into a missing folder", Error::pathNotFound,
+         [&] { os->appendToFile(at + "no\\x", "x"); }},
+        // Never into a read-only file, whoever asks (root, and Wine run by root).
+        {"append to a read-only file", Error::accessDenied,
+         [&] { os->appendToFile(at + "readonly.log", "x"); }},
+        {"size of a missing file", Error::fileNotFound, [&] { os->fileSize(at + "missing.txt"); }},
+        {"delete a missing file", Error::fileNotFound, [&] { os->deleteFile(at + "missing.txt"); }},
+        {"delete a folder", Error::isAFolder, [&] { os->deleteFile(at + "folder"); }},
+        {"open a missing folder", Error::pathNotFound, [&] { os->openFolder(at + "no\\"); }},
+        {"open a file as a folder", Error::notAFolder,
+         [&] { os->openFolder(at + "readonly.log"); }},
+    };
+    for (const auto& [what, error, call] : cases) expectFailure(error, what, call);
+    EXPECT_EQ(scratch.read("readonly.log"), "12345");
+    EXPECT_TRUE(scratch.exists("folder"));
+}
+
+TEST_F(Files, CaseAndHiddenOrSystemAttributesAsWindowsHasThem) {
+    ASSERT_TRUE(scratch.make({"Report.TXT", "hidden.txt", "system.txt"}));
+    if (!scratch.makeHidden("hidden.txt", false) || !scratch.makeHidden("system.txt", true))
+        GTEST_SKIP()
+            << "Windows only: host names are case-sensitive, with no hidden or system files";
+    EXPECT_TRUE(os->fileExists(scratch.at("REPORT.txt")));
+    EXPECT_EQ(os->storedFileName(scratch.at("report.txt")), "Report.TXT");
+    for (const char* name : {"hidden.txt", "system.txt"}) {
+        EXPECT_FALSE(os->fileExists(scratch.at(name)) || os->storedFileName(scratch.at(name)))
+            << name;
+        EXPECT_TRUE(scratch.exists(name)) << name;
+    }
+}
+
+TEST_F(Files, PathsPastThreeHundredCharactersWorkLikeAnyOther) {
+    std::string deep;
+    for (char letter = 'a'; scratch.at(deep).size() < 300; ++letter) {
+        deep += std::string(40, letter) + "\\";
+        ASSERT_TRUE(scratch.make({deep})) << deep;
+    }
+    const std::string far = scratch.at(deep + "far.log");
+    os->appendToFile(far, "12345");
+    EXPECT_TRUE(os->fileExists(far) && os->entryExists(far) && os->folderExists(scratch.at(deep)));
+    EXPECT_EQ(os->fileSize(far), 5u);
+    EXPECT_EQ(os->storedFileName(far), "far.log");
+    EXPECT_EQ(listAll(*os->openFolder(scratch.at(deep))).size(), 1u);
+    os->deleteFile(far);
+    EXPECT_FALSE(os->entryExists(far));
+}
+
+const std::string kCjk = "\u6570\u636e", kCjkLog = "\u65e5\u5fd7.log", kEmojiLog = "\U0001F600.log";
+
+TEST_F(FolderWalk, ListsEveryNameOnceWithSizeIdentityAndLocalDates) {
+    ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kCjk + "\\", "walk\\" + kEmojiLog}))
+        << "Wine makes such names only in a UTF-8 locale";
+    // Half an hour from midnight: a daylight-saving hour applied to the
+    // wrong date moves a file to another day, which the sweeps count in.
+    const os::LocalTime winter{2020, 12, 31, 23, 30, 10}, summer{2021, 7, 1, 0, 30, 20};
+    ASSERT_TRUE(scratch.make({"walk\\winter.txt", "walk\\summer.txt"}) &&
+                scratch.setModified("walk\\winter.txt", winter) &&
+                scratch.setModified("walk\\summer.txt", summer));
+    EXPECT_EQ(listAll(*os->openFolder(scratch.at("walk"))).size(), 4u);
+    const auto entries = listAll(*os->openFolder(scratch.at("walk\\")));
+    EXPECT_EQ(entries.size(), 4u);
+    const FolderEntry cjk = named(entries, kCjk), emoji = named(entries, kEmojiLog);
+    EXPECT_TRUE(cjk.isFolder && !cjk.isLink && cjk.size == 0 &&
+                cjk.name == Scratch::ansiName(kCjk));
+    EXPECT_TRUE(!emoji.isFolder && !emoji.isLink && emoji.size == 5 && emoji.fileId != 0);
+    EXPECT_EQ(emoji.name, Scratch::ansiName(kEmojiLog));
+    EXPECT_EQ(text(emoji.created).substr(0, 10), text(os->now()).substr(0, 10));
+    EXPECT_EQ(text(named(entries, "winter.txt").modified), text(winter));
+    EXPECT_EQ(text(named(entries, "summer.txt").modified), text(summer));
+}
+
+TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
+    ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kCjk + "\\", "walk\\" + kCjk + "\\" + kCjkLog,
+                              "walk\\" + kEmojiLog, "walk\\empty\\", "walk\\readonly.txt",
+                              "walk\\full\\", "walk\\full\\inner.txt"}) &&
+                scratch.makeReadOnly("walk\\empty") && scratch.makeReadOnly("walk\\readonly.txt"));
+    auto folder = os->openFolder(scratch.at("walk"));
+    const auto entries = listAll(*folder);
+    expectFailure(Error::dirNotEmpty, "remove a full folder",
+                  [&] { folder->remove(named(entries, "full")); });
+    EXPECT_TRUE(scratch.exists("walk\\full\\inner.txt"));
+    for (const std::string& name : {kEmojiLog, "readonly.txt"s, "empty"s}) {
+        EXPECT_TRUE(folder->remove(named(entries, name))) << name;
+        EXPECT_FALSE(scratch.exists("walk\\" + name)) << name;
+        EXPECT_FALSE(folder->remove(named(entries, name))) << "removed twice: " << name;
+    }
+    auto inCjk = folder->openSubfolder(named(entries, kCjk));
+    ASSERT_TRUE(inCjk);
+    EXPECT_TRUE(inCjk->remove(named(listAll(*inCjk), kCjkLog)));
+    EXPECT_FALSE(scratch.exists("walk\\" + kCjk + "\\" + kCjkLog));
+}
+
+TEST_F(FolderWalk, AFileInUseIsNotRemoved) {
+    ASSERT_TRUE(scratch.make({"walk\\", "walk\\busy.txt"}));
+    auto folder = os->openFolder(scratch.at("walk"));
+    const FolderEntry busy = named(listAll(*folder), "busy.txt");
+    const auto hold = scratch.holdOpen("walk\\busy.txt");
+    if (!hold) GTEST_SKIP() << "Windows only: the host has no sharing modes";
+    try {
+        folder->remove(busy);
+        ADD_FAILURE() << "no Failure thrown";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number, 32) << f.description;  // ERROR_SHARING_VIOLATION
+    }
+    EXPECT_TRUE(scratch.exists("walk\\busy.txt"));
+}
+
+TEST_F(FolderWalk, LeavesAloneWhatTookAListedEntrysNameOrWhatIsGone) {
+    ASSERT_TRUE(scratch.make(
+        {"walk\\", "walk\\swapped\\", "walk\\gone\\", "walk\\swapped.txt", "walk\\gone.txt"}));
+    auto folder = os->openFolder(scratch.at("walk"));
+    const auto entries = listAll(*folder);
+    // Renamed away and replaced by new ones of the same name; deleted.
+    ASSERT_TRUE(scratch.rename("walk\\swapped", "walk\\swapped.away") &&
+                scratch.rename("walk\\swapped.txt", "walk\\swapped.txt.away") &&
+                scratch.make({"walk\\swapped\\", "walk\\swapped.txt"}) &&
+                scratch.remove("walk\\gone") && scratch.remove("walk\\gone.txt"));
+    for (const char* name : {"swapped", "gone"})
+        EXPECT_FALSE(folder->openSubfolder(named(entries, name))) << name;
+    for (const char* name : {"swapped", "swapped.txt", "gone", "gone.txt"})
+        EXPECT_FALSE(folder->remove(named(entries, name))) << name;
+    for (const char* name : {"swapped", "swapped.away", "swapped.txt", "swapped.txt.away"})
+        EXPECT_TRUE(scratch.exists("walk\\"s + name)) << name;
+}
+
+TEST_F(FolderWalk, RemovesEveryEntryOnceWhileTheListingGoesOn) {
+    std::vector<std::string> many{"many\\"};  // more than one fetch of entries holds
+    for (int i = 0; i < 700; ++i)
+        many.push_back("many\\" + std::to_string(i) + std::string(60, 'n'));
+    ASSERT_TRUE(scratch.make(many));
+    auto folder = os->openFolder(scratch.at("many"));
+    int listed = 0, removed = 0;
+    for (FolderEntry e; folder->next(e); ++listed) removed += folder->remove(e) ? 1 : 0;
+    EXPECT_EQ(listed, 700);
+    EXPECT_EQ(removed, 700);
+    EXPECT_TRUE(listAll(*os->openFolder(scratch.at("many"))).empty());
+}
+
+TEST_F(Links, AreListedButNeverEnteredOrDeletedThrough) {
+    // The target is empty: a deletion through a link would take it.
+    ASSERT_TRUE(scratch.make({"target\\", "links\\"}));
+    if (!scratch.makeFolderLink("links\\dirlink", "target") ||
+        !scratch.makeFolderLink("links\\dirlink2", "target"))
+        GTEST_SKIP() << "this system makes no folder link here (Wine makes none)";
+    auto folder = os->openFolder(scratch.at("links"));
+    const FolderEntry link = named(listAll(*folder), "dirlink");
+    EXPECT_TRUE(link.isLink && link.isFolder);
+    EXPECT_FALSE(folder->openSubfolder(link));
+    expectFailure(Error::link, "open a link as a folder",
+                  [&] { os->openFolder(scratch.at("links\\dirlink")); });
+    EXPECT_TRUE(folder->remove(link));
+    os->deleteFile(scratch.at("links\\dirlink2"));
+    EXPECT_FALSE(scratch.exists("links\\dirlink") || scratch.exists("links\\dirlink2"));
+    EXPECT_TRUE(os->folderExists(scratch.at("target")));
+}
+
+TEST_F(Ini, CallsCountAndCutAsTheWindowsFunctions) {
+    const std::string ini = scratch.at("check.ini"), long300(300, 'x');
+    ASSERT_TRUE(os->iniWriteString("Service", "Name", "KORBGuard", ini) &&
+                os->iniWriteString("Service", "Blank", "", ini) &&
+                os->iniWriteString("CONFIGURATION", "Long", long300, ini));
+    EXPECT_NE(scratch.read("check.ini").find("\r\nBlank=\r\n"), std::string::npos);
+    const std::tuple<const char*, const char*, std::size_t, std::string> reads[] = {
+        {"SERVICE", "name", 255, "KORBGuard"},
+        {"Service", "Blank", 255, ""},
+        {"Service", "Name", 5, "KORB"},
+        {"Service", "Missing", 255, "dflt"},
+        {"Configuration", "Long", 255, long300.substr(0, 254)},
+        {"Configuration", "Long", 5000, long300},
+    };
+    for (const auto& [section, key, size, expected] : reads)
+        EXPECT_EQ(os->iniGetString(section, key, "dflt", size, ini), expected)
+            << key << " in " << size;
+    EXPECT_EQ(os->iniGetSectionNames(1000, ini), "Service\0CONFIGURATION\0"s);
+    EXPECT_EQ(os->iniGetSectionNames(10, ini).size(), 8u);
+    EXPECT_FALSE(os->iniWriteString("S", "K", "V", scratch.at("nofolder\\x.ini")));
+}
+
+TEST_F(Processes, StartWaitEndAndGiveTheirExitCodes) {
+    auto cmd = os->startCommandLine("cmd /c exit 3", 0);
+    EXPECT_EQ(cmd->wait(os::kWaitInfinite), kWaitObject0);
+    EXPECT_EQ(cmd->exitCode(), 3u);
+    auto sleeper = os->startCommandLine("\"" + Scratch::selfPath() + "\" --sleep 20000", 0);
+    EXPECT_EQ(sleeper->wait(300), os::kWaitTimeout);
+    sleeper->terminate(7);
+    EXPECT_EQ(sleeper->wait(10000), kWaitObject0);
+    EXPECT_EQ(sleeper->exitCode(), 7u);
+    auto opened = os->shellOpen(Scratch::selfPath(), "--exit 4");
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->wait(10000), kWaitObject0);
+    EXPECT_EQ(opened->exitCode(), 4u);
+    EXPECT_FALSE(os->shellOpen(scratch.at("no_such_program.exe"), "Local"));
+    expectFailure(Error::fileNotFound, "start a missing program",
+                  [&] { os->startCommandLine("quillet_no_such_program /x", 0); });
+}
+
+TEST_F(Processes, AShellBuiltInIsNoProgram) {
+    if (!kWindows) GTEST_SKIP() << "Windows only: echo is a program on the host";
+    expectFailure(Error::fileNotFound, "start echo",
+                  [&] { os->startCommandLine("echo hello", 0); });
+}
+
+TEST_F(Processes, TheLastErrorIsDescribedByItsNumbersText) {
+    ASSERT_FALSE(os->iniWriteString("S", "K", "V", scratch.at("nofolder\\x.ini")));
+    const Failure refused = os->lastFailure();
+    EXPECT_NE(refused.description, "");
+    EXPECT_EQ(refused.description, os->systemErrorText(0));
+    EXPECT_EQ(refused.description, os->systemErrorText(static_cast<std::uint32_t>(refused.number)));
+    EXPECT_EQ(os->systemErrorText(0x2000FFFF), "");
+}
+
+}  // namespace
+}  // namespace quillet::contract
+
+// Its own child for the process checks: --exit N, --sleep MS.
+int main(int argc, char** argv) {
+    const std::string mode = argc == 3 ? argv[1] : "";
+    if (mode == "--exit") return std::atoi(argv[2]);
+    if (mode == "--sleep") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
