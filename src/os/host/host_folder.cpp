@@ -53,6 +53,33 @@ bool statusOf(int dirFd, const char* name, int flags, EntryStatus& out) {
     return true;
 }
 
+// Local time of file stamps, remembered per quarter hour of UTC: every zone's
+// offset is a whole number of quarter hours (since 1972) and changes only at a quarter
+// hour, so within one the local time moves with the stamp, and files written
+// together cost one conversion instead of one each.
+class LocalClock {
+public:
+    LocalTime of(std::time_t t) {
+        const std::time_t start = t - ((t % kQuarter) + kQuarter) % kQuarter;
+        if (!known_ || start != start_) {
+            base_ = toLocal(start);
+            start_ = start;
+            known_ = true;
+        }
+        LocalTime local = base_;
+        const auto into = static_cast<int>(t - start);
+        local.minute += into / 60;
+        local.second += into % 60;
+        return local;
+    }
+
+private:
+    static constexpr std::time_t kQuarter = 15 * 60;
+    bool known_ = false;
+    std::time_t start_ = 0;
+    LocalTime base_;
+};
+
 // The folder's descriptor is the walk's anchor: entries are reached by name
 // relative to it, never by a path resolved again. It is read directly
 // (getdents64) into a buffer that lives only while the listing runs, so a
@@ -89,8 +116,8 @@ public:
                 entry.isFolder = S_ISDIR(st.mode);
                 entry.size = entry.isFolder ? 0 : st.size;
             }
-            entry.modified = toLocal(st.modified);
-            entry.created = toLocal(st.created);
+            entry.modified = modified_.of(st.modified);
+            entry.created = created_.of(st.created);
             return true;
         }
     }
@@ -159,6 +186,7 @@ private:
     }
 
     int fd_;
+    LocalClock modified_, created_;
     std::unique_ptr<char[]> buffer_;
     std::size_t filled_ = 0, at_ = 0;
     bool ended_ = false;
