@@ -2,122 +2,82 @@
 
 The same file feeds both targets: the host binary reads it as its registry,
 and under Wine it is imported with `reg import FILE /reg:32`. Scenarios give
-values either as plain strings (REG_SZ) or through the constructors below.
+values as plain strings (REG_SZ) or through the constructors below.
 """
 
+import collections
+
 AGENT_KEY = "HKEY_LOCAL_MACHINE\\Software\\KORBOD"
-
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
-
-# Text of scenarios is ASCII in practice; cp1252 is the ANSI code page of both
-# a default Wine prefix and the usual Windows installation.
+# cp1252 is the ANSI code page of a default Wine prefix and of most Windows installations.
 ANSI = "cp1252"
 
 
-class Value:
-    """One typed registry value. `text` for the string types, `data` (bytes)
-    for the others, `strings` for REG_MULTI_SZ."""
-
-    def __init__(self, kind, text=None, data=None, strings=None):
-        self.kind = kind
-        self.text = text
-        self.data = data
-        self.strings = strings
-
-    def map_text(self, change):
-        """The same value with `change` applied to its texts (placeholders)."""
-        return Value(self.kind,
-                     change(self.text) if self.text is not None else None,
-                     self.data,
-                     [change(s) for s in self.strings] if self.strings is not None else None)
-
-    def __repr__(self):
-        return "Value(%r, %r, %r, %r)" % (self.kind, self.text, self.data, self.strings)
+# `data` is a str for the string types, a list of str for REG_MULTI_SZ, and
+# bytes, stored as they are, otherwise.
+Value = collections.namedtuple("Value", "kind data")
 
 
 def sz(text):
-    return Value(REG_SZ, text=text)
+    return Value(REG_SZ, text)
 
 
 def expand_sz(text):
-    return Value(REG_EXPAND_SZ, text=text)
+    return Value(REG_EXPAND_SZ, text)
 
 
 def multi_sz(strings):
-    return Value(REG_MULTI_SZ, strings=list(strings))
+    return Value(REG_MULTI_SZ, list(strings))
 
 
 def binary(data):
-    return Value(REG_BINARY, data=bytes(data))
+    return Value(REG_BINARY, bytes(data))
 
 
 def dword(number):
-    return Value(REG_DWORD, data=int(number).to_bytes(4, "little"))
+    return Value(REG_DWORD, int(number).to_bytes(4, "little"))
 
 
 def raw(kind, data):
-    """Any type number with the exact bytes stored (no conversion)."""
-    return Value(kind, data=bytes(data))
+    """Any type number with exactly these bytes stored."""
+    return Value(kind, bytes(data))
 
 
 def _quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def _hex_lines(prefix, data):
-    """hex bytes after `prefix`, wrapped with `\\` continuations as regedit does."""
-    parts = ["%02x" % b for b in data]
-    lines, line = [], prefix
-    for i, part in enumerate(parts):
-        piece = part + ("," if i + 1 < len(parts) else "")
-        if len(line) + len(piece) > 76 and line != prefix:
-            lines.append(line + "\\")
-            line = "  "
-        line += piece
-    lines.append(line)
-    return "\r\n".join(lines)
-
-
-def _string_bytes(text, unicode):
-    return (text.encode("utf-16-le") + b"\0\0") if unicode else (text.encode(ANSI) + b"\0")
-
-
 def value_line(name, value, unicode=True):
     """The line of a .reg file that stores `value` under `name`."""
-    if isinstance(value, str):
-        value = sz(value)
-    label = _quoted(name) + "="
-    if value.kind == REG_SZ and value.text is not None:
-        return label + _quoted(value.text)
-    if value.kind == REG_DWORD and value.data is not None and len(value.data) == 4:
-        return label + "dword:%08x" % int.from_bytes(value.data, "little")
-    if value.kind == REG_BINARY and value.data is not None:
-        return _hex_lines(label + "hex:", value.data)
-    if value.text is not None:
-        data = _string_bytes(value.text, unicode)
-    elif value.strings is not None:
-        data = b"".join(_string_bytes(s, unicode) for s in value.strings)
-        data += b"\0\0" if unicode else b"\0"
-    else:
-        data = value.data
-    return _hex_lines(label + "hex(%x):" % value.kind, data)
+    value = sz(value) if isinstance(value, str) else value
+    label, data = _quoted(name) + "=", value.data
+    if value.kind == REG_SZ and isinstance(data, str):
+        return label + _quoted(data)
+    if value.kind == REG_DWORD and isinstance(data, bytes) and len(data) == 4:
+        return label + "dword:%08x" % int.from_bytes(data, "little")
+    end = b"\0\0" if unicode else b"\0"
+    if isinstance(data, str):
+        data = data.encode("utf-16-le" if unicode else ANSI) + end
+    elif isinstance(data, list):
+        data = b"".join(s.encode("utf-16-le" if unicode else ANSI) + end for s in data) + end
+    kind = "hex:" if value.kind == REG_BINARY else "hex(%x):" % value.kind
+    # long data wraps with "\" continuations, as regedit writes it
+    items = ["%02x" % b for b in data]
+    rows = [",".join(items[i:i + 24]) for i in range(0, len(items), 24)] or [""]
+    return label + kind + ",\\\r\n  ".join(rows)
 
 
 def reg_file_bytes(values, subkeys=None, fmt="v5"):
-    """A whole .reg file: the agent key with `values` and its `subkeys`
-    ({relative path: {name: value}}). fmt "v5" is what Windows and `reg export`
-    write (UTF-16LE with BOM), "regedit4" the older ANSI form."""
+    """A whole .reg file: the agent key with `values` (None: no key) and its
+    `subkeys` {relative path: {name: value}}. "v5" is what Windows and `reg
+    export` write (UTF-16LE with BOM), "regedit4" the older ANSI form."""
     unicode = fmt == "v5"
-    header = "Windows Registry Editor Version 5.00" if unicode else "REGEDIT4"
-    blocks = [header]
-    keys = [(AGENT_KEY, values)]
-    for path, sub_values in (subkeys or {}).items():
-        keys.append((AGENT_KEY + "\\" + path, sub_values))
-    for key, key_values in keys:
-        if key_values is None:
-            continue
-        lines = ["[" + key + "]"]
-        lines += [value_line(name, value, unicode) for name, value in key_values.items()]
-        blocks.append("\r\n".join(lines))
+    blocks = ["Windows Registry Editor Version 5.00" if unicode else "REGEDIT4"]
+    keys = [(AGENT_KEY, values)] + [(AGENT_KEY + "\\" + path, table)
+                                     for path, table in (subkeys or {}).items()]
+    for key, table in keys:
+        if table is not None:
+            blocks.append("\r\n".join(["[%s]" % key] + [value_line(name, value, unicode)
+                                                        for name, value in table.items()]))
     text = "\r\n\r\n".join(blocks) + "\r\n\r\n"
     return b"\xff\xfe" + text.encode("utf-16-le") if unicode else text.encode(ANSI)
