@@ -65,6 +65,7 @@ def check_log_lines(data, start, end):
         failures.append("the log does not end with CR LF (last bytes %r)" % data[-40:])
     low = start.replace(microsecond=0) - datetime.timedelta(seconds=2)
     high = end + datetime.timedelta(seconds=2)
+    outside = []
     for number, line in enumerate(lines, 1):
         stamp = TIMESTAMP.match(line)
         messages.append(line[stamp.end() if stamp else 0:].decode(ANSI, "replace"))
@@ -72,8 +73,10 @@ def check_log_lines(data, start, end):
             failures.append("log line %d has no MM/DD/YYYY HH:MM:SS<TAB> timestamp: %r"
                             % (number, line[:80]))
         elif not low <= datetime.datetime.strptime(line[:19].decode(), "%m/%d/%Y %H:%M:%S") <= high:
-            failures.append("log line %d is stamped outside the run's time %s .. %s: %r"
-                            % (number, low, high.replace(microsecond=0), line[:19]))
+            outside.append(line[:19].decode())
+    if outside:
+        failures.append("timestamps outside the run's time %s .. %s: %s"
+                        % (low, high.replace(microsecond=0), outside[:5]))
     return messages, failures
 
 
