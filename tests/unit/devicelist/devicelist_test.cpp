@@ -1,0 +1,208 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "devicelist/sync.h"
+#include "devicelist/validation.h"
+#include "support/fake_system.h"
+
+namespace quillet {
+namespace {
+
+using namespace std::string_literals;
+using testing::FakeRun;
+using ::testing::HasSubstr;
+
+TEST(DecryptString, TurnsCodesIntoCharactersOrFailsTheWholeTextWithItsLine) {
+    struct Case {
+        std::string input, decoded;
+        int error;  // 0: decoded without a log line
+    } cases[] = {
+        {"49H50", "12", 0},
+        {" 49 H  50 ", "12", 0},
+        {"007H065", "\aA", 0},
+        {"255", "\xFF", 0},
+        {"65H0H66", std::string("A\0B", 3), 0},
+        {"", "", 0},
+        {"49H", "", 13},
+        {"H49", "", 13},
+        {"49HH50", "", 13},
+        {"49h50", "", 13},
+        {"  ", "", 13},
+        {"\t49", "", 13},
+        {"-1", "", 13},
+        {"+65", "", 13},
+        {"65.0", "", 13},
+        {"256", "", 5},
+        {"65H123456789012345678901234567890", "", 5},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        EXPECT_EQ(PriSubDecryptString(f.ctx, c.input), c.decoded) << c.input;
+        const std::string description =
+            c.error == 13 ? "Type mismatch" : "Invalid procedure call or argument";
+        const std::vector<std::string> line = {
+            "ERR : Error while decrypting string. Error No. : " + std::to_string(c.error) +
+            ", Error Description : " + description + ", Source = PriSubDecryptString()"};
+        EXPECT_EQ(f.logMessages(), c.error ? line : std::vector<std::string>{}) << c.input;
+    }
+}
+
+// A registry key of the agent's managed devices, in REGEDIT4 lines.
+std::string device(const std::string& parent, const std::string& name, const std::string& values) {
+    return "[HKEY_LOCAL_MACHINE\\Software\\KORBOD\\" + parent + "\\" + name + "]\n" + values + "\n";
+}
+const std::string kMachine =
+    "\"RegID\"=\"R-1\"\n\"Type\"=\"1\"\n\"Category\"=\"LAN\"\n\"MonitoringStatus\"=\"49\"\n"
+    "\"GenStTime\"=\"48H57\"\n\"OS\"=\"Windows\"\n\"OSVer\"=\"10.0\"\n";
+const std::string kHost =
+    "\"Type\"=\"5\"\n\"APIType\"=\"HostAgent\"\n\"VCenterIP\"=\"10.0.0.9\"\n\"Port\"=\"443\"\n"
+    "\"MonitoringStatus\"=\"49\"\n";
+
+TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
+    // A full disk: the first writes go through, then every one is refused.
+    for (const int allowed : {0, 5, 19}) {
+        FakeRun f(device("ManagedMachines", "pc1", kMachine) +
+                  device("ManagedMachines", "pc2", kMachine));
+        f.writeFile("Configuration\\keep", "");
+        f.os.refuseIniWrites("DeviceList.ini", allowed);
+        PriSubSyncDeviceList(f.ctx);
+        // Refused within pc1's keys, or at pc2's first once pc1 is whole.
+        EXPECT_EQ(f.logMessages(),
+                  std::vector<std::string>{
+                      "ERR : Error while recreating devicelist.ini from registry. Error No. : 112, "
+                      "Error Description : There is not enough space on the disk., Source = "
+                      "PriSubSyncDeviceList() Line No : 90"})
+            << allowed;
+        EXPECT_FALSE(f.run.overallStatusOK);
+        ASSERT_EQ(f.reportFiles().size(), 1u);
+        EXPECT_THAT(f.read("PMStatus\\" + f.reportFiles()[0]),
+                    HasSubstr("\r\nPID=Agent_SyncDeviceList_MNStatus\r\n"));
+    }
+}
+
+TEST(DeviceListSync, DeviceRulesHangOnTheExactTypeApiTypeAndRegId) {
+    struct Case {
+        std::string values;  // over kHost
+        std::vector<std::string> present, absent;
+    } cases[] = {
+        {"\"APIType\"=\" HostAgent \"", {"VCenterIP=", "Enable=49"}, {}},
+        {"\"APIType\"=\"hostagent\"", {"VCenterIP=10.0.0.9"}, {}},
+        {"\"RegID\"=\"   \"", {"RegID=0"}, {}},
+        // Any other Type is a machine's layout, decoded.
+        {"\"Type\"=\"5 \"", {"Type=5 ", "Enable=1", "Platform="}, {"APIType", "Port"}},
+        {"\"Type\"=\"05\"", {"Enable=1"}, {"VCenterIP"}},
+    };
+    for (const auto& c : cases) {
+        FakeRun f(device("ManagedpOSIX", "dev", kHost + c.values));
+        f.writeFile("Configuration\\keep", "");
+        PriSubSyncDeviceList(f.ctx);
+        const std::string list = f.read("Configuration\\DeviceList.ini");
+        for (const auto& line : c.present)
+            EXPECT_THAT(list, HasSubstr("\n" + line + "\r")) << c.values;
+        for (const auto& key : c.absent)
+            EXPECT_THAT(list, ::testing::Not(HasSubstr("\n" + key + "="))) << c.values;
+    }
+}
+
+TEST(DeviceListSync, HealthRecordOnlyWhenTheProcessCommandIsExactlyTheWord) {
+    struct Case {
+        const char* command;
+        bool fails;
+        const char* record;  // CONFIGURATION's status/errdesc; "none/none": no record
+    } cases[] = {
+        {"  AGTHLTHCHK ", false, "1/"},
+        {"agthlthchk", false, "none/none"},
+        {" AGTHLTHCHK", true, "0/DeviceList.ini"},
+        {"agthlthchk", true, "none/none"},
+    };
+    for (const auto& c : cases) {
+        FakeRun f(device("ManagedMachines", "pc1", ""));
+        f.writeFile("Configuration\\keep", "");
+        f.os.command = c.command;
+        f.run.commandText = "AGTHLTHCHK";  // the procedure asks the process, not the run
+        if (c.fails) f.os.failOn("appendToFile", "DeviceList.ini");
+        PriSubSyncDeviceList(f.ctx);
+        const std::string file = f.install + "Configuration\\AgtHealthChk.ini";
+        EXPECT_EQ(f.os.iniGetString("CONFIGURATION", "status", "none", 255, file) + "/" +
+                      f.os.iniGetString("CONFIGURATION", "errdesc", "none", 255, file),
+                  c.record)
+            << "[" << c.command << "]";
+    }
+}
+
+TEST(DeviceListSync, AgentTypeWithBlanksDoesNothing) {
+    for (const char* type : {"RULK ", " RULK"}) {
+        FakeRun f;
+        f.registry(device("ManagedMachines", "pc1", kMachine), type);
+        f.writeFile("Configuration\\keep", "");
+        PriSubSyncDeviceList(f.ctx);
+        EXPECT_FALSE(f.exists("Configuration\\DeviceList.ini")) << type;
+    }
+}
+
+const std::string kList = "Configuration\\DeviceList.ini";
+// The fake clock's second: 5 December 2026, 04:13:01, day before month.
+const std::string kStatusFile = "Status\\wpdevicestatus_12345_20260512041301.txt";
+
+// A section of valid values with one key given another value.
+std::string section(const std::string& key, const std::string& value) {
+    std::string text = "[dev]\r\n";
+    for (const char* k : {"Type", "Category", "Enable", "DaysToMonitor", "FromTime", "ToTime",
+                          "LocalMachine", "RegID"})
+        text += k +
+                ("=" + (k == key               ? value
+                        : k == "LocalMachine"s ? "N"
+                        : k == "Category"s     ? "LAN"
+                                               : "1"s)) +
+                "\r\n";
+    return text;
+}
+
+TEST(DeviceListValidation, RulesThatTrimCutOrCountAsTheyRead) {
+    struct Case {
+        std::string key, value;  // as written in the file
+        std::string data;        // the [DATA] part up to the totals
+    } cases[] = {
+        {"Type", std::string(300, '9'),
+         "INI_ERR :\tdev\tInvalid value for Type found as : " + std::string(254, '9')},
+        // Passes the check, but counts in no total.
+        {"Type", "\"4 \"", "All the entries in DeviceList.ini file are valid"},
+        {"Category", "\"\tLAN\"", "INI_ERR :\tdev\tInvalid value for Category found as : \tLAN"},
+        {"LocalMachine", "\" n \"", "All the entries in DeviceList.ini file are valid"},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        f.writeFile(kList, section(c.key, c.value));
+        PriSubValidateDeviceList(f.ctx);
+        std::string totals;  // the section counts as MS, unless its Type is another
+        for (const char* kind : {"MS", "POSIX", "SNMP", "ICMP", "VMWare"})
+            totals += "Total number of "s + kind +
+                      " Servers : " + (kind == "MS"s && c.key != "Type" ? "1" : "0") + "\r\n";
+        const std::string status = f.read(kStatusFile);
+        EXPECT_EQ(status.substr(status.find("[DATA]\r\n") + 8),
+                  c.data + "\r\n\r\n" + totals + "\r\n")
+            << c.value;
+    }
+}
+
+TEST(DeviceListValidation, StatusFileOfTheSameSecondIsReplacedAndItsTimeTakenAnew) {
+    FakeRun f;
+    f.writeFile(kStatusFile, "an older file of the same second\r\n");
+    f.os.tick = 1;  // each reading of the clock one second later
+    PriSubValidateDeviceList(f.ctx);
+    const std::string status = f.read(kStatusFile);
+    EXPECT_EQ(status.substr(0, status.find("RegID=")),
+              "[MAIN]\r\nServer=\r\nDateTime=12/05/2026 04:13:02\r\n");
+}
+
+TEST(DeviceListValidation, StripNullsCutsAtTheFirstZeroInPlace) {
+    FakeRun f;
+    for (const auto& [in, out] : {std::pair{"ab\0cd"s, "ab"s}, {"\0x"s, ""s}, {"abc"s, "abc"s}}) {
+        std::string text = in;
+        EXPECT_EQ(StripNulls(f.ctx, text), out);
+        EXPECT_EQ(text, out);
+    }
+}
+
+}  // namespace
+}  // namespace quillet

@@ -1,0 +1,244 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "housekeeping/aged_files.h"
+#include "housekeeping/agent_type.h"
+#include "housekeeping/alert_tickets.h"
+#include "housekeeping/folder_size.h"
+#include "support/fake_system.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeRun;
+using Lines = std::vector<std::string>;
+
+const std::time_t kNow = std::time(nullptr);
+const std::string kLogs = "ApplicationLog\\", kData = "Datadirectory\\";
+
+// Files (or, ending in "\", folders) under `top`; files modified 9 days ago when `old`.
+void plant(FakeRun& f, const std::string& top, const Lines& entries, bool old) {
+    for (const auto& p : entries) {
+        if (p.back() == '\\') {
+            fs::create_directories(f.hostFile(top + p));
+            continue;
+        }
+        f.writeFile(top + p, "old");
+        const timespec t[2] = {{kNow - (old ? 9 * 86400 : 0), 0},
+                               {kNow - (old ? 9 * 86400 : 0), 0}};
+        utimensat(AT_FDCWD, f.hostFile(top + p).c_str(), t, 0);
+    }
+}
+
+// Everything left beneath a host folder, links not followed: "A A/a.log b.log".
+std::string tree(const std::string& root) {
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        names.insert(e.path().lexically_relative(root));
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
+    return out;
+}
+
+// The log sweep of ApplicationLog now, or the data sweep of Datadirectory `days` later.
+void sweep(FakeRun& f, bool logs, long days = 0) {
+    f.os.clock = kNow + days * 86400;
+    if (logs)
+        PriSubDeleteLogs(f.ctx, f.install + "ApplicationLog\\");
+    else
+        PriSubDeleteOldData(f.ctx, f.install + "Datadirectory\\", 14);
+}
+
+std::string logError(const std::string& lastChosen) {
+    return "ERR : Error while deleting log files. Error No. : 5, Error Description : Access is "
+           "denied., Source = PriSubDeleteLogs(), File=" +
+           (lastChosen.empty() ? "" : "C:\\Agents\\KORBOD\\ApplicationLog\\" + lastChosen);
+}
+const std::string kDataError =
+    "ERR : Error while deleting older data files. Error No. : 5, Error Description : Access is "
+    "denied., Source = PriSubDeleteOldData()";
+const std::string kLogReport =
+    "\r\nDesc=Delete log failed. - \r\nPID=Agent_DeleteLogs_MNStatus\r\n";
+const std::string kDataReport =
+    "\r\nDesc=Failed to Delete data\r\nPID=Agent_DeleteData_MNStatus\r\n";
+std::string deleteError(const std::string& file) {
+    return "ERR : Error Source : SubDeleteFiles(),File : C:\\Agents\\KORBOD\\" + file +
+           ",Desc:Access is denied.";
+}
+
+TEST(SweepFailure, EndsTheInvocationWhoseFolderFailedAndReportsOncePerInvocation) {
+    struct Case {
+        const char* what;
+        std::string top;           // the swept folder under the install folder
+        Lines old, young, faults;  // faults: "operation path", path under `top`
+        Lines log;
+        std::string left;
+    } cases[] = {
+        // clang-format off
+        // A and Y are nested invocations; each ends at its unlistable subfolder
+        // with its own last choice (Y chose nothing), and the top one goes on.
+        {"nested invocations end alone", kLogs,
+         {"top.log", "A\\a.log", "A\\B\\b.log", "A\\C\\c.log", "Y\\D\\d.log", "Z\\z.log"}, {"Y\\E\\e.log"},
+         {"listFolder A\\B\\", "listFolder Y\\D\\"}, {logError("A\\a.log"), logError("")},
+         "A A/B A/B/b.log A/C A/C/c.log MNStatusLog.txt Y Y/D Y/D/d.log Y/E Y/E/e.log Z"},
+        // L1's file was examined in place: its choice is the top invocation's
+        // last; the later sibling Z is not examined.
+        {"a folder examined in place ends the enclosing invocation", kLogs,
+         {"top.log", "L1\\l.log", "L2\\m.log", "Z\\z.log"}, {}, {"listFolder L2\\"},
+         {logError("L1\\l.log")}, "L1 L2 L2/m.log MNStatusLog.txt Z Z/z.log"},
+        // N's listing breaks off; N is listed again to count its subfolders.
+        {"a broken listing without subfolders is the enclosing one's", kLogs,
+         {"top.log", "N\\b.log", "Z\\z.log"}, {"N\\a.log"}, {"listEntry N\\b.log"},
+         {logError("top.log")}, "MNStatusLog.txt N N/a.log N/b.log Z Z/z.log"},
+        {"a broken listing with subfolders is its own", kLogs,
+         {"top.log", "N\\b.log", "N\\zsub\\s.log", "Z\\z.log"}, {"N\\a.log"}, {"listEntry N\\b.log"},
+         {logError("")}, "MNStatusLog.txt N N/a.log N/b.log N/zsub N/zsub/s.log Z"},
+        {"an undeletable file is logged and the log sweep goes on", kLogs,
+         {"S\\a.dat", "S\\b.dat"}, {}, {"deleteFile S\\a.dat"},
+         {deleteError(kLogs + "S\\a.dat")}, "MNStatusLog.txt S S/a.dat"},
+        // A's own invocation fails, then the top one cannot measure A; Z is not swept.
+        {"a subfolder that cannot be measured ends the data sweep", kData,
+         {"top.dat", "A\\a.dat", "Z\\z.dat"}, {}, {"listFolder A\\"},
+         {kDataError, kDataError}, "A A/a.dat Z Z/z.dat"},
+        // A's invocation ends at B; the top one goes on and removes Z.
+        {"a nested data failure ends alone", kData,
+         {}, {"A\\young.dat", "A\\B\\", "A\\C\\", "Z\\"}, {"removeFolder A\\B\\"},
+         {kDataError}, "A A/B A/C A/young.dat"},
+        {"an undeletable file is logged and the data sweep goes on", kData,
+         {"S\\a.dat", "S\\b.dat"}, {}, {"deleteFile S\\a.dat"},
+         {deleteError(kData + "S\\a.dat")}, "S S/a.dat"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        const bool logs = c.top == kLogs;
+        plant(f, c.top, c.old, true);
+        plant(f, c.top, c.young, false);
+        for (const auto& fault : c.faults)
+            f.os.failOn(fault.substr(0, fault.find(' ')),
+                        c.top + fault.substr(fault.find(' ') + 1));
+        // Data files age by creation: the old ones are made old by moving the clock.
+        sweep(f, logs, logs || c.old.empty() ? 1 : 15);
+        EXPECT_EQ(f.logMessages(), c.log) << c.what;
+        EXPECT_EQ(tree(f.hostFile(c.top)), c.left) << c.what;
+        // One Failed report for each invocation that failed.
+        const auto failed = std::count_if(c.log.begin(), c.log.end(), [](const std::string& l) {
+            return l.find("Error while") != std::string::npos;
+        });
+        EXPECT_EQ(f.run.overallStatusOK, failed == 0) << c.what;
+        ASSERT_EQ(f.reportFiles().size(), static_cast<std::size_t>(failed)) << c.what;
+        for (const auto& name : f.reportFiles())
+            EXPECT_NE(f.read("PMStatus\\" + name).find(logs ? kLogReport : kDataReport),
+                      std::string::npos)
+                << c.what;
+    }
+}
+
+// Old files outside the agent for links to point to.
+std::string outsideTree(FakeRun& f) {
+    const std::string outside = f.machine.path + "/outside";
+    for (const char* p : {"/o.log", "/sub/o.log"}) {
+        fs::create_directories(fs::path(outside + p).parent_path());
+        std::ofstream(outside + p) << "old";
+        const timespec t[2] = {{kNow - 30 * 86400, 0}, {kNow - 30 * 86400, 0}};
+        utimensat(AT_FDCWD, (outside + p).c_str(), t, 0);
+    }
+    return outside;
+}
+
+TEST(SweepLinks, AFolderSwappedForALinkAfterItWasListedIsNeitherEnteredNorDeleted) {
+    // The moment between listing a folder and opening it is where a path
+    // walk would follow a link that an adversary put in the folder's place.
+    for (const std::string sweepName : {"LOG", "DATA", "SIZE"}) {
+        FakeRun f;
+        const std::string outside = outsideTree(f), outsideBefore = tree(outside);
+        const std::string top = sweepName == "LOG" ? "ApplicationLog\\" : "Datadirectory\\";
+        plant(f, top, {"S\\T\\old.dat", "S\\old.dat", "V\\old.dat"}, true);
+        f.os.beforeOpenSubfolder = [&](const std::string& path) {
+            if (path != f.install + top + "S\\") return;
+            fs::rename(f.hostFile(top + "S"), f.machine.path + "/moved-away");
+            fs::create_symlink(outside, f.hostFile(top + "S"));
+        };
+        if (sweepName == "SIZE")
+            EXPECT_EQ(folderTreeSize(f.os, f.install + top), 3u) << "V's file only";
+        else
+            sweep(f, sweepName == "LOG", 30);
+        EXPECT_EQ(tree(outside), outsideBefore) << sweepName;
+        EXPECT_TRUE(fs::is_symlink(f.hostFile(top + "S"))) << sweepName;
+        EXPECT_EQ(f.exists(top + "V\\old.dat"), sweepName == "SIZE") << sweepName;
+        EXPECT_TRUE(f.reportFiles().empty()) << sweepName;
+    }
+}
+
+TEST(SweepMissingFolder, NeitherSweepDoesAnythingForAFolderThatIsNotThere) {
+    FakeRun f;
+    PriSubDeleteLogs(f.ctx, f.install + "Missing\\");
+    PriSubDeleteOldData(f.ctx, f.install + "Missing\\", 14);
+    EXPECT_TRUE(f.logMessages().empty());
+    EXPECT_TRUE(f.reportFiles().empty());
+}
+
+// The gate lets only RULK and TOVA through, so these outcomes show in no whole run.
+TEST(AgentTypeCheck, ReportsMissingAndUnknownTypes) {
+    struct Case {
+        std::string type, desc;
+    } cases[] = {
+        {" 0 ", "Agent type missing"},
+        {" xyz ", "Invalid agent type found as -  xyz "},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        f.registry("", c.type);
+        PriSubCheckForAgentType(f.ctx);
+        EXPECT_EQ(f.logMessages(), Lines{"ERR : " + (c.desc == "Agent type missing"
+                                                         ? "Agent type missing in registry"
+                                                         : c.desc)});
+        EXPECT_FALSE(f.run.overallStatusOK);
+        ASSERT_EQ(f.reportFiles().size(), 1u);
+        EXPECT_NE(f.read("PMStatus\\" + f.reportFiles()[0])
+                      .find("\r\nDesc=" + c.desc + "\r\nPID=Agent_AgentType_MNStatus\r\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(AlertTicketCheck, CountsLinksToFilesAndSaysWhenTheFolderIsMissing) {
+    FakeRun f;
+    PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
+    f.writeFile("AlertTkt\\t", "x");
+    std::filesystem::create_symlink(f.hostFile("AlertTkt\\t"), f.hostFile("AlertTkt\\file-link"));
+    std::filesystem::create_symlink("/usr", f.hostFile("AlertTkt\\folder-link"));
+    PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
+    EXPECT_EQ(f.logMessages(),
+              (Lines{"INF : Alert Ticket folder not found",
+                     "INF : Number of files pending in alert ticket folder are - 2"}));
+}
+
+TEST(FolderSizeText, RoundsHalfToEvenAndDropsTrailingZeros) {
+    struct Case {
+        std::uint64_t bytes;
+        const char* text;
+    } cases[] = {
+        {1048576 + 104858, "1.1"}, {160716472, "153.27"},
+        {1048576 / 8, "0.12"},  // an exact half goes to the even neighbour
+        {1048576 * 3 / 8, "0.38"}, {1048576ull * 1048576ull, "1048576"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(megabytesText(c.bytes), c.text) << c.bytes;
+}
+
+TEST(FolderSizeReport, AFolderThatCannotBeMeasuredStillReportsTheRun) {
+    FakeRun f;
+    SubGetFolderSize(f.ctx, "C:\\Agents\\KORBOD\\Missing");
+    const std::string report = f.read("PMStatus\\" + f.reportFiles().at(0));
+    EXPECT_NE(report.find("\r\nDesc=Failed to get the size of \\KORBOD folder\r\n"),
+              std::string::npos);
+    EXPECT_NE(report.find("LastRunStatusCode=Success"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillet

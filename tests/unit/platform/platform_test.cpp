@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+
+#include "platform/activity_log.h"
+#include "platform/ini.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/status_report.h"
+#include "support/fake_system.h"
+
+namespace quillet {
+namespace {
+
+using testing::FakeRun;
+
+TEST(ActivityLog, RemovesCrLfPairsButKeepsLoneBreaks) {
+    FakeRun f;
+    PblSubWriteLog(f.ctx, "a\r\nb\nc\rd\r\r\ne\n\r");
+    EXPECT_EQ(f.read("ApplicationLog\\MNStatusLog.txt"),
+              "12/05/2026 04:13:01\tab\nc\rd\re\n\r\r\n");
+}
+
+TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDiskOrAReadOnlyLog) {
+    // The file size limit stands in for a disk that fills in the middle of a
+    // line: the write takes what fits, then fails.
+    FakeRun f;
+    const std::string log = "ApplicationLog\\MNStatusLog.txt";
+    PblSubWriteLog(f.ctx, "INF : before");
+    const std::string before = f.read(log);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 10;
+    setrlimit(RLIMIT_FSIZE, &small);
+    PblSubWriteLog(f.ctx, "INF : a line longer than the room left on the disk");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(f.read(log), before);
+
+    chmod(f.hostFile(log).c_str(), 0444);
+    PblSubWriteLog(f.ctx, "INF : refused even to an administrator");
+    EXPECT_EQ(f.read(log), before);
+    chmod(f.hostFile(log).c_str(), 0644);
+    PblSubWriteLog(f.ctx, "INF : after");
+    EXPECT_EQ(f.read(log), before + "12/05/2026 04:13:01\tINF : after\r\n");
+}
+
+const std::string kFile = "C:\\Agents\\KORBOD\\Configuration\\Test.ini";
+
+TEST(IniAccess, ReadersCutAtTheirBuffers) {
+    FakeRun f;
+    f.writeFile("Configuration\\Test.ini", "[S]\r\nk=" + std::string(5000, 'v') + "\r\n");
+    EXPECT_EQ(ReadIniString(f.ctx, "S", "k", kFile), std::string(4999, 'v'));
+    EXPECT_EQ(GetKeyValue(f.ctx, "s", "K", kFile), std::string(254, 'v'));
+}
+
+TEST(IniAccess, WriteIniStringDropsFailuresAndSetKeyValueLogsThem) {
+    FakeRun f;
+    f.os.failOn("iniWriteString", "Test.ini");
+    WriteIniString(f.ctx, kFile, "S", "k", "v");
+    EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
+    EXPECT_TRUE(SetKeyValue(f.ctx, "S", "k", "v", kFile));
+    EXPECT_EQ(f.logMessages(),
+              std::vector<std::string>{
+                  "ERR : Error Source : SetKeyValue(),Error Number : 5,Desc:Access is denied."});
+}
+
+TEST(ExecuteAndWait, EndsAProgramThatOutlivesItsTimeout) {
+    FakeRun f;
+    f.writeFile("Slow.exe", "#!/bin/sh\nsleep 30\n");
+    chmod(f.hostFile("Slow.exe").c_str(), 0755);
+    std::string number = "x", text = "y";
+    std::uint32_t timeout = 300;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ExecuteAndWait(f.ctx, f.install + "Slow.exe", "Local", number, text, timeout));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(number + " " + text, "258 The wait operation timed out.");
+}
+
+TEST(RegistryConversion, GivesTheTextTheRunSees) {
+    struct Case {
+        const char* value;  // a REGEDIT4 value of "Probe"
+        const char* text;
+    } cases[] = {
+        {"hex:ff,ff", "-1"},  // the low word, signed
+        {"hex:01,00,01,00", "1"},
+        {"hex:", "0"},
+        {"\"   \"", "0"},  // blanks only are not set
+        {"hex(1):", "0"},  // a string without data is not set
+        {"hex(b):34,32,00,00,00,00,00,00", "42"},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        f.registry(std::string("[HKEY_LOCAL_MACHINE\\Software\\KORBOD]\n\"Probe\"=") + c.value +
+                   "\n");
+        EXPECT_EQ(GetRegistryValue(f.ctx, HKEY_LOCAL_MACHINE_HIVE, "Software\\KORBOD\\", "Probe"),
+                  c.text)
+            << c.value;
+    }
+}
+
+TEST(StatusReport, DescriptionIsOneValueAndDroppedForTheUpperCaseSuccess) {
+    struct Case {
+        const char* status;
+        std::string description, desc;
+    } cases[] = {
+        {"SUCCESS", "dropped", ""},
+        {"Failed", "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success",
+         "bad[STATUS_INFO]LastRunStatusCode=Success"},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        f.run.statusDescription = c.description;
+        PriSubGeneratePID(f.ctx, c.status, c.description, "X");
+        const std::string text = f.read("PMStatus\\12345_Quillet_20261205041301.ini");
+        EXPECT_NE(text.find("\r\nDesc=" + c.desc + "\r\nPID=X\r\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\r\nLastRunStatusCode=" + std::string(c.status) + "\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(f.os.sleeps, std::vector<std::uint32_t>{2000});
+        EXPECT_EQ(f.run.statusDescription, "");
+    }
+}
+
+TEST(StatusReport, AReportThatCannotBeWrittenWholeIsLoggedAndLeftOutWithoutThePause) {
+    // Refused after so many of its writes (as on a full disk), or not even created.
+    for (const int allowed : {0, 3, 6, -1}) {
+        FakeRun f;
+        if (allowed >= 0)
+            f.os.refuseIniWrites("PMStatus\\12345_Quillet_20261205041301.ini", allowed);
+        else
+            f.os.failOn("appendToFile", ".ini");
+        f.run.statusDescription = "pending";
+        PriSubGeneratePID(f.ctx, "Failed", "pending", "MN Status Check");
+        EXPECT_EQ(f.logMessages(),
+                  std::vector<std::string>{
+                      "ERR : Error while generating PID. Error No.: " +
+                      std::string(allowed >= 0 ? "112, Error Description : There is not enough "
+                                                 "space on the disk."
+                                               : "5, Error Description : Access is denied.") +
+                      ", Source = PriSubGeneratePID()"})
+            << allowed;
+        EXPECT_TRUE(f.reportFiles().empty()) << "no partial report is left for the agent";
+        EXPECT_TRUE(f.os.sleeps.empty());
+        EXPECT_EQ(f.run.statusDescription, "");
+    }
+}
+
+}  // namespace
+}  // namespace quillet
