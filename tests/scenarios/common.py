@@ -71,17 +71,12 @@ def agent(type_value="RULK", **more):
 
 def report(pid, status=None, desc=None, **more):
     """The STATUS_INFO values a report must hold."""
-    values = {"PID": pid, **more}
-    if status:
-        values["LastRunStatusCode"] = status
-    if desc is not None:
-        values["Desc"] = desc
-    return {"STATUS_INFO": values}
+    values = dict(PID=pid, **more, **({"LastRunStatusCode": status} if status else {}))
+    return {"STATUS_INFO": dict(values, **({} if desc is None else {"Desc": desc}))}
 
 
 def closing(status="Success", size=None, **more):
-    return report("MN Status Check", status,
-                  None if size is None else "KORBOD folder Size : %s MB" % size, **more)
+    return report("MN Status Check", status, size and "KORBOD folder Size : %s MB" % size, **more)
 
 
 def services_report(*down):
@@ -105,7 +100,7 @@ def gate(command, *lines, **more):
 
 
 def sized(command, *lines, size="0", **more):
-    """A run of task words without Logparser.dll, to the closing folder size."""
+    """A run of task words without Logparser.dll, up to the closing folder size."""
     return run(command, NO_LOGPARSER, *lines, GETTING_SIZE, size_line(size), **more)
 
 

@@ -1,7 +1,6 @@
-"""The device list: its synchronisation from the registry's managed-device
-keys (DEVICELIST, the health-check run), the configuration tool Parvix.exe
-that is run when no machine is managed, and the validation into a device
-list status file (CFG)."""
+"""The device list: its synchronisation from the registry (DEVICELIST, the
+health-check run), Parvix.exe run when no machine is managed, and the
+validation into a status file (CFG)."""
 
 import re
 
@@ -22,37 +21,35 @@ SYNC_REPORT = report("Agent_SyncDeviceList_MNStatus", "Failed")
 
 
 def section_bytes(name, keys, new=True):
-    """A section as the synchronisation writes it; one that this run added
-    ends with the device separator (two empty lines)."""
-    text = "[" + name + "]\r\n" + "".join("%s=%s\r\n" % kv for kv in keys)
-    return text + ("\r\n\r\n" if new else "")
+    """A section as written; one this run added ends with the device
+    separator (two empty lines)."""
+    return "[%s]\r\n%s%s" % (name, "".join("%s=%s\r\n" % kv for kv in keys), "\r\n\r\n" * new)
 
 
-def list_bytes(sections, head=""):
-    return head + "".join(section_bytes(*section) for section in sections)
+def list_bytes(sections, head="", wine=False):
+    """Wine's profile writer rewrites the whole file without its empty lines
+    and with the blanks around values stripped, so only the separator after
+    the last device survives there (Windows keeps both, as the host does)."""
+    if not wine:
+        return head + "".join(section_bytes(*section) for section in sections)
+    return head + "".join(section_bytes(name, [(k, v.strip(" ")) for k, v in keys], False)
+                          for name, keys, _new in sections) + "\r\n\r\n" * sections[-1][2]
 
 
-def as_wine_writes(sections, head=""):
-    """The list as Wine's private-profile writer leaves it: every write
-    rewrites the whole file without its empty lines and with the blanks
-    around values stripped, so only the separator after the last device
-    survives. (Windows keeps both, as the host does.)"""
-    text = head + "".join(section_bytes(name, [(k, v.strip(" ")) for k, v in keys], False)
-                          for name, keys, _new in sections)
-    return text + ("\r\n\r\n" if sections and sections[-1][2] else "")
+def sync(*lines, **more):
+    return run("DEVICELIST", NO_LOGPARSER, SYNCHRONISING, *lines, only=SYNC_LINES, **more)
 
 
-def sync(*lines, exit=0, **more):
-    return run("DEVICELIST", NO_LOGPARSER, SYNCHRONISING, *lines, exit=exit, only=SYNC_LINES,
-               **more)
-
-
-def health(*lines, exit=0, **more):
-    return run("AGTHLTHCHK", HEALTH_CHECK, *lines, exit=exit, only=SYNC_LINES, **more)
+def health(*lines, **more):
+    return run("AGTHLTHCHK", HEALTH_CHECK, *lines, only=SYNC_LINES, **more)
 
 
 def listed(content):
     return {DEVICE_LIST: {"content": content}}
+
+
+def configuration(status, errdesc, **more):
+    return {HEALTH_FILE: {"ini": {"CONFIGURATION": {"status": status, "errdesc": errdesc}}}, **more}
 
 
 # --- a managed network: two machines, a host device and an other device,
@@ -63,6 +60,11 @@ MACHINE_KEYS = ("Type Category Enable Platform DaysToMonitor FromTime ToTime Por
 HOST_KEYS = ("Type Category Enable DaysToMonitor FromTime ToTime PingPackets PingTimeout "
              "PingCycleCount PerfCycleCount LocalMachine ConnectionStatus PingStatus OS OSVer "
              "APIType Host HostPath UUID VCenterIP MORIDPath MORTypePath Port").split()
+
+
+def keyed(names, values):
+    return list(zip(names, values.split("|")))
+
 
 MACHINE_A = {
     "RegID": "R-100", "Type": "1", "Category": "LAN",
@@ -80,9 +82,8 @@ MACHINE_A = {
     "PingTimeout": "1000", "PingCycleCount": "3",
     # no Interfacenos: written empty
 }
-MACHINE_A_KEYS = list(zip(MACHINE_KEYS, [
-    "1", "LAN", "1", "Win", "7", "08:00", "18:30", "300", "5", "1000", "3", "%PerfCycles%", "Y",
-    "Connected", "Up", "", "Windows Server 2019", "10.0 17763", "R-100"]))
+MACHINE_A_KEYS = keyed(MACHINE_KEYS, "1|LAN|1|Win|7|08:00|18:30|300|5|1000|3|%PerfCycles%|Y|"
+                       "Connected|Up||Windows Server 2019|10.0 17763|R-100")
 # Two codes that do not decode, values that are not set.
 MACHINE_B = {
     "RegID": "R-100", "Type": "2", "Category": "LAN",
@@ -92,9 +93,7 @@ MACHINE_B = {
     "LOCAL": "78",                  # N
     "Interfacenos": "2", "OS": "Linux",
 }
-MACHINE_B_KEYS = list(zip(MACHINE_KEYS, [
-    "2", "LAN", "", "", "0", "", "", "0", "0", "0", "0", "0", "N", "0", "0", "2", "Linux", "0",
-    "R-100"]))
+MACHINE_B_KEYS = keyed(MACHINE_KEYS, "2|LAN|||0|||0|0|0|0|0|N|0|0|2|Linux|0|R-100")
 # A host device (Type "5"): nothing decoded, VCenterIP empty for HostAgent,
 # and a RegID that reads as the empty text (a DWORD without a zero byte) is
 # left out.
@@ -108,19 +107,16 @@ HOST_DEVICE = {
     "MORTypePath": "HostSystem", "Port": "443",
     "TypeOfMachine": "87H105H110",  # not a key of a host device
 }
-HOST_DEVICE_KEYS = list(zip(HOST_KEYS, [
-    "5", "LAN", "49", "7", "08:00", "18:00", "4", "1000", "3", "5", "N", "1", "1", "VMware ESXi",
-    "7.0", " HostAgent ", "esx1.example", "/ha-datacenter/host/esx1", "4c4c4544-0042-3510", "",
-    "ha-host", "HostSystem", "443"]))
+HOST_DEVICE_KEYS = keyed(HOST_KEYS, "5|LAN|49|7|08:00|18:00|4|1000|3|5|N|1|1|VMware ESXi|7.0| "
+                         "HostAgent |esx1.example|/ha-datacenter/host/esx1|4c4c4544-0042-3510||"
+                         "ha-host|HostSystem|443")
 # An other device: treated as a machine, values decoded.
 OTHER_DEVICE = {
     "RegID": "R-100", "Type": "3", "Category": "WAN", "MonitoringStatus": "48",
     "DaysToMonitor": "30", "GenStTime": "48H48H58H48H48", "GenStpTime": "50H51H58H53H57",
     "LOCAL": "78", "TypeOfMachine": "83H78H77H80", "OS": "IOS",
 }
-OTHER_DEVICE_KEYS = list(zip(MACHINE_KEYS, [
-    "3", "WAN", "0", "SNMP", "30", "00:00", "23:59", "0", "0", "0", "0", "0", "N", "0", "0", "",
-    "IOS", "0", "R-100"]))
+OTHER_DEVICE_KEYS = keyed(MACHINE_KEYS, "3|WAN|0|SNMP|30|00:00|23:59|0|0|0|0|0|N|0|0||IOS|0|R-100")
 
 NETWORK = {"ManagedMachines\\SRV-A": MACHINE_A, "ManagedMachines\\SRV-B": MACHINE_B,
            "ManagedpOSIX\\ESX-1": HOST_DEVICE, "ManagedpOSIX\\SWITCH-1": OTHER_DEVICE}
@@ -131,23 +127,23 @@ FRESH = [("SRV-A", MACHINE_A_KEYS, True), ("SRV-B", MACHINE_B_KEYS, True),
 # SRV-B's empty Category is filled in its place, its Type stays; the missing
 # keys follow each section's last line; sections in place get no separator.
 KEPT_HEAD = "; kept comment\r\n"
-KEPT_BEFORE = KEPT_HEAD + "[srv-a]\r\nCategory=WAN\r\n[SRV-B]\r\nType=9\r\nCategory=\r\nCustom=kept\r\n"
-KEPT = [("srv-a", [("Category", "WAN")] + [kv for kv in MACHINE_A_KEYS if kv[0] != "Category"],
-         False),
-        ("SRV-B", [("Type", "9"), ("Category", "LAN"), ("Custom", "kept")]
-         + [kv for kv in MACHINE_B_KEYS if kv[0] not in ("Type", "Category")], False),
-        FRESH[2], FRESH[3]]
+KEPT_BEFORE = (KEPT_HEAD + "[srv-a]\r\nCategory=WAN\r\n"
+               "[SRV-B]\r\nType=9\r\nCategory=\r\nCustom=kept\r\n")
+KEPT = [("srv-a", [("Category", "WAN")] + MACHINE_A_KEYS[:1] + MACHINE_A_KEYS[2:], False),
+        ("SRV-B", [("Type", "9"), ("Category", "LAN"), ("Custom", "kept")] + MACHINE_B_KEYS[2:],
+         False), FRESH[2], FRESH[3]]
 SWITCH_ONLY = {"ManagedpOSIX\\SWITCH-1": OTHER_DEVICE}
 SWITCH_LIST = listed(section_bytes("SWITCH-1", OTHER_DEVICE_KEYS))
 
 
-def network_runs(fresh, kept):
-    """DEVICELIST three times over NETWORK: machine SRV-B's two codes fail each time."""
+def network_runs(wine):
+    """A fresh list, a complete one (it stays byte for byte: no key rewritten,
+    no separator added), one with kept values; SRV-B's two codes fail each time."""
     fails = [DECRYPT_FAILED, DECRYPT_FAILED]
-    # a complete list stays byte for byte: no key rewritten, no separator added
-    return [sync(*fails, expect=listed(fresh)),
+    return [sync(*fails, expect=listed(list_bytes(FRESH, wine=wine))),
             sync(*fails, files={DEVICE_LIST: list_bytes(FRESH)}, expect=listed(list_bytes(FRESH))),
-            sync(*fails, files={DEVICE_LIST: KEPT_BEFORE}, expect=listed(kept))]
+            sync(*fails, files={DEVICE_LIST: KEPT_BEFORE},
+                 expect=listed(list_bytes(KEPT, KEPT_HEAD, wine)))]
 
 
 def utf16(text):
@@ -166,9 +162,8 @@ PARVIX_RAN = ["TEST : parvix_standin ran with [Local]",
 
 # --- the device list status file
 def status_file(server, regid, data_lines, totals, stamp=r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d"):
-    """A regex of the whole status file: its [MAIN] part, the [DATA] lines
-    (findings or the verdict), an empty line, the five totals, and the closing
-    empty line."""
+    """A regex of the whole status file: [MAIN], the [DATA] lines (findings
+    or the verdict), an empty line, the five totals, an empty line."""
     names = ("MS", "POSIX", "SNMP", "ICMP", "VMWare")
     body = "".join(line + "\r\n" for line in data_lines) + "\r\n"
     body += "".join("Total number of %s Servers : %d\r\n" % (n, c) for n, c in zip(names, totals))
@@ -203,14 +198,12 @@ CHECKED_LIST = (
     # a Type with a blank passes the check but counts in no total
     + "[SPACED]\r\nType=\" 2\"\r\nCategory=WAN\r\nEnable=0\r\nDaysToMonitor=1\r\n"
       "FromTime=x\r\nToTime=y\r\nLocalMachine=n\r\nRegID=1\r\n")
-CHECKED_FINDINGS = [
-    finding("SRV-B", "Invalid value for Type found as : 7"),
-    finding("SRV-B", "Invalid value for Category found as : LAN2"),
-    finding("SRV-B", "Enable value is blank"),
-    finding("SRV-B", "Invalid value for LocalMachine found as : Yes"),
-] + [finding("EMPTY", key + " value is blank")
-     for key in ("Type", "Category", "Enable", "DaysToMonitor", "FromTime", "ToTime",
-                 "LocalMachine", "RegID")]
+CHECKED_FINDINGS = [finding("SRV-B", "Invalid value for %s found as : %s" % kv)
+                    for kv in (("Type", "7"), ("Category", "LAN2"))]
+CHECKED_FINDINGS += [finding("SRV-B", "Enable value is blank"),
+                     finding("SRV-B", "Invalid value for LocalMachine found as : Yes")]
+CHECKED_FINDINGS += [finding("EMPTY", key + " value is blank") for key in (
+    "Type", "Category", "Enable", "DaysToMonitor", "FromTime", "ToTime", "LocalMachine", "RegID")]
 # 60 sections of 100-character names: about 6,100 characters of names, more
 # than the 5,000 the list of section names was once cut to.
 LONG_LIST = "".join(valid_section("DEVICE-%03d-" % i + "X" * 89, "4") for i in range(60))
@@ -231,10 +224,8 @@ def cfg(*lines, **more):
 
 SCENARIOS = [
     scenario("device_list_from_every_kind_of_device_kept_and_completed",
-             *network_runs(list_bytes(FRESH), list_bytes(KEPT, KEPT_HEAD)),
-             registry_keys=NETWORK, folders=["Configuration"],
-             on_target={"wine": {"runs": network_runs(as_wine_writes(FRESH),
-                                                      as_wine_writes(KEPT, KEPT_HEAD))}}),
+             *network_runs(False), registry_keys=NETWORK, folders=["Configuration"],
+             on_target={"wine": {"runs": network_runs(True)}}),
     # the run upper-cases the type for its gate; the synchronisation compares it exactly
     scenario("lower_case_agent_type_does_not_synchronise", sync(expect={DEVICE_LIST: "absent"}),
              registry=agent("rulk"), registry_keys=NETWORK, folders=["Configuration"]),
@@ -251,17 +242,12 @@ SCENARIOS = [
     # name) is status 0 with DeviceList.ini; status 0 then stays, errdesc
     # gaining a comma and the empty description; a new file records success
     scenario("health_check_records_the_synchronisation",
-             health(SYNC_FAILED, exit=1, expect={
-                 HEALTH_FILE: {"ini": {"CONFIGURATION": {"status": "0",
-                                                         "errdesc": "DeviceList.ini"}}},
-                 REPORTS: {"count": 1, "any_ini": SYNC_REPORT}}),
-             health(PARVIX_MISSING, delete=[DEVICE_LIST], expect={
-                 HEALTH_FILE: {"ini": {"CONFIGURATION": {"status": "0",
-                                                         "errdesc": "DeviceList.ini,"}}},
-                 **SWITCH_LIST}),
-             health(PARVIX_MISSING, delete=[HEALTH_FILE], expect={
-                 HEALTH_FILE: {"ini": {"CONFIGURATION": {"status": "1", "errdesc": ""}}},
-                 REPORTS: {"count": 1}}),
+             health(SYNC_FAILED, exit=1, expect=configuration(
+                 "0", "DeviceList.ini", **{REPORTS: {"count": 1, "any_ini": SYNC_REPORT}})),
+             health(PARVIX_MISSING, delete=[DEVICE_LIST],
+                    expect=configuration("0", "DeviceList.ini,", **SWITCH_LIST)),
+             health(PARVIX_MISSING, delete=[HEALTH_FILE],
+                    expect=configuration("1", "", **{REPORTS: {"count": 1}})),
              registry_keys=SWITCH_ONLY, folders=[DEVICE_LIST]),
     # A Unicode list's values are seen (RegID and Category stay), a missing
     # key is added and the list stays UTF-16; Parvix.exe is not run while

@@ -5,6 +5,7 @@ from common import (HEALTH_CHECK, HEALTH_FILE, PARVIX_MISSING, REPORTS, RUN_LINE
                     SERVICE_LINES, not_running, run, scenario)
 from topic_devicelist import utf16
 
+CHECKING = "INF : Agent Health Check :: Checking status of services"
 HEALTH_LINES = RUN_LINES + SERVICE_LINES + [r"^INF : Agent Health Check", r"^DESC : "]
 NO_REPORTS = {REPORTS: {"count": 0}}
 LISTED = "[SERVICE]\r\nsvcfiles=KORBTaskSvc,KORBGuard\r\n"
@@ -12,8 +13,8 @@ LISTED = "[SERVICE]\r\nsvcfiles=KORBTaskSvc,KORBGuard\r\n"
 
 def health(*service_lines, **more):
     """A health-check run of an agent without managed machines or Parvix.exe."""
-    return run("AGTHLTHCHK", HEALTH_CHECK, "INF : Agent Health Check :: Checking status of services",
-               *service_lines, PARVIX_MISSING, only=HEALTH_LINES, **more)
+    return run("AGTHLTHCHK", HEALTH_CHECK, CHECKING, *service_lines, PARVIX_MISSING,
+               only=HEALTH_LINES, **more)
 
 
 def records(status, errdesc, **more):

@@ -1,21 +1,14 @@
-"""The sweeps and the folder size: log files by modification day and size,
-data files by creation day (14 days for DATA, 45 for a TOVA agent, 7 for
-NDatapost\\Error\\ in the health-check run), folders left without bytes, the
-alert ticket count, links out of the agent folder, names outside the ANSI
-code page and paths past 300 characters.
+"""The sweeps, the alert ticket count and the folder size, over links out of
+the agent folder, names outside the ANSI code page and paths past 300
+characters.
 
-On the host a birth time cannot be set: files are born when the machine is
-prepared and the runs move the clock ("days_later": noon of that day, so a
-file is exactly that many calendar days old). Under Wine the clock cannot be
-moved, but Wine 8 takes a file's creation time from its modification time:
-there files are dated at the ends of the day that decides (just after
-midnight stays, just before midnight goes). Neither target shows both times
-at once: the host scenarios show that the modification time does not count.
-
-Wine 8 cannot make Windows links, so the links are Unix symbolic links on
-both targets. Under Wine such a link has the times of what it points to and
-a deletion acts on what it points to, which is not how Windows treats its
-own links: there only young links to folders are checked."""
+Data files age by creation time. On the host a birth time cannot be set, so
+the runs move the clock ("days_later"); Wine 8 takes a file's creation time
+from its modification time, so there files are dated at the ends of the day
+that decides. Only the host shows that the modification time does not count.
+The links are Unix symbolic links on both targets (Wine 8 cannot make
+Windows links); Wine gives one the times of what it points to and deletes
+through it, so there only young links to folders are checked."""
 
 from common import (DELETING_DATA, DELETING_LOGS, HEALTH_CHECK, NO_LOGPARSER, REPORTS,
                     RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized)
@@ -87,8 +80,14 @@ DATA_NO_BYTES = {"Datadirectory\\top.dat": ("", True),
                  "Datadirectory\\zero\\empty.dat": ("", False),
                  "Datadirectory\\readonly\\empty.dat": ({"content": "", "readonly": True}, False),
                  "Tarsel\\Datadirectory\\zero\\empty.dat": ("", True)}
+# Through the ANSI calls a listing spelled a letter outside the code page "?",
+# a name that named nothing. A young 1 MiB log is counted, so the size is 6 MB.
+CJK = {"ApplicationLog\\日志.log": (OLD, False), "ApplicationLog\\😀.log": (OLD, False),
+       "ApplicationLog\\日志\\日志.log": (OLD, False), "ApplicationLog\\日志\\😀.log": (OLD, False),
+       "ApplicationLog\\日志\\新しい.log": ({"size": MIB}, True),
+       "Datadirectory\\资料\\😀.dat": (TEN, True)}
 LOG_AND_DATA = {**{"ApplicationLog\\" + name: row for name, row in LOG_FILES.items()},
-                **DATA_NO_BYTES}
+                **DATA_NO_BYTES, **CJK}
 
 
 def young_links(file_link):
@@ -106,18 +105,17 @@ def young_links(file_link):
         **have("ApplicationLog\\d\\e", "ApplicationLog\\a\\b\\c", "ApplicationLog\\empty",
                state={"folder": True}),
         **gone("Datadirectory\\keep\\zero", "Datadirectory\\zero", "Datadirectory\\readonly",
-               "Datadirectory\\emptydir"),
-        # 5 MiB and a few small files: 5.00 MB
-        REPORTS: {"count": 1, "any_ini": closing("Success", "5")}}}
+               "Datadirectory\\emptydir", "Datadirectory\\数据"),
+        REPORTS: {"count": 1, "any_ini": closing("Success", "6")}}}
 
 
 SCENARIOS = [
     scenario("log_and_data_sweeps_keep_young_links_and_the_size_does_not_follow_them",
-             sized("LOG,DATA", DELETING_LOGS, DELETING_DATA, size="5"),
+             sized("LOG,DATA", DELETING_LOGS, DELETING_DATA, size="6"),
              files={**{path: spec for path, (spec, _kept) in LOG_AND_DATA.items()},
                     **outside_tree(OUTSIDE)},
              folders=["ApplicationLog\\empty", "ApplicationLog\\d\\e",
-                      "Datadirectory\\emptydir\\inner\\innermost"],
+                      "Datadirectory\\emptydir\\inner\\innermost", "Datadirectory\\数据"],
              **young_links(True), on_target={"wine": young_links(False)}),
 
     # Host only (the clock moves). The creation day counts, not the
@@ -198,7 +196,8 @@ SCENARIOS = [
     # successful. 5,000,000 bytes besides the log: 4.77 MB.
     scenario("alert_backlog_of_101_is_reported_and_100_is_not",
              sized("ALERT", "INF : Number of files pending in alert ticket folder are - 100",
-                   size="4.77", expect={REPORTS: {"count": 1, "any_ini": closing("Success", "4.77")}}),
+                   size="4.77",
+                   expect={REPORTS: {"count": 1, "any_ini": closing("Success", "4.77")}}),
              sized("ALERT", "INF : Number of files pending in alert ticket folder are - 101",
                    size="4.77", files={"AlertTkt\\ticket101.tkt": ""}, expect={REPORTS: {
                        "count": 3, "status_report": True, "count_ini": [
@@ -211,10 +210,7 @@ SCENARIOS = [
                     "Datadirectory\\bulk.dat": {"size": 5000000}}),
 ]
 
-# Names outside the ANSI code page and paths past 300 characters: through
-# the ANSI calls a listing spelled such a letter "?", a name that named
-# nothing, and a path past MAX_PATH failed. Under Wine the names reach the
-# program only when Wine runs in a UTF-8 locale.
+# Paths past 300 characters: through the ANSI calls a path past MAX_PATH failed.
 CHAIN = "\\".join("level%d_" % i + "d" * 38 for i in range(1, 7))  # six folders of 45
 # The alert count reads one folder: the length is in the install path and a
 # long file name (NTFS and Linux both stop at 255).
@@ -240,21 +236,6 @@ def long_path_runs(days_later):
 
 
 SCENARIOS += [
-    # old logs named in CJK and emoji go, also in a subfolder with a CJK name;
-    # a young 1 MiB log there stays and is counted; the data sweep removes an
-    # empty folder with a CJK name and enters one that holds a young file
-    scenario("cjk_and_emoji_names_are_swept_and_sized",
-             sized("LOG,DATA", DELETING_LOGS, DELETING_DATA, size="1", expect={
-                 **gone("ApplicationLog\\日志.log", "ApplicationLog\\😀.log",
-                        "ApplicationLog\\日志\\日志.log", "ApplicationLog\\日志\\😀.log",
-                        "Datadirectory\\数据"),
-                 **have("ApplicationLog\\日志\\新しい.log", "Datadirectory\\资料\\😀.dat"),
-                 REPORTS: {"count": 1, "any_ini": closing("Success", "1")}}),
-             files={"ApplicationLog\\日志.log": OLD, "ApplicationLog\\😀.log": OLD,
-                    "ApplicationLog\\日志\\日志.log": OLD, "ApplicationLog\\日志\\😀.log": OLD,
-                    "ApplicationLog\\日志\\新しい.log": {"size": MIB},
-                    "Datadirectory\\资料\\😀.dat": TEN},
-             folders=["Datadirectory\\数据"]),
     # below a chain of long folder names an old log and an old data file go
     # (and the data chain, left without bytes), a young 2 MiB log stays and
     # is counted, and a ticket whose path is past 300 characters is counted
