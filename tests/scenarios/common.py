@@ -2,38 +2,31 @@
 
 STARTED = "INF : Quillet utility started " + "*" * 36
 FINISHED = "INF : Quillet utility finished " + "*" * 36
-TOVA_DATA = "INF : Deleting data files for TOVA Agent"
-TOVA_TARSEL = "INF : Deleting data files from Tarsel for TOVA Agent"
+TOVA = ["INF : Deleting data files for TOVA Agent",
+        "INF : Deleting data files from Tarsel for TOVA Agent"]
 HEALTH_CHECK = "INF : Start Agent Health Check..."
 GATE = "INF : Invalid command-line parameter passed or not a valid agent type."
 NO_LOGPARSER = "INF : File not found - {install}Logparser.dll"
 # The library path is quoted: install paths usually hold blanks.
 REGISTERING = 'INF : Registering Logparser.dll using path : regsvr32 /s "{install}Logparser.dll"'
 REGISTERED = "INF : Registered Logparser.dll successfully"
-REGISTRATION_FAILED = "ERR : Failed to register Logparser.dll. Exit code : {code}"
+REGISTRATION_FAILED = "ERR : Failed to register Logparser.dll. Exit code : %d"
 DELETING_LOGS = "INF : Deleting log files"
 DELETING_DATA = "INF : Deleting data files"
 DELETING_TARSEL = "INF : Deleting data files from Tarsel"
 SYNCHRONISING = "INF : Synchronising DeviceList.ini file"
 CHECKING_SERVICES = "INF : Checking status of services"
-SERVICE_RUNNING = "INF : Service found to be running"
+RUNNING = "INF : Service found to be running"
 TYPE_CHECKED = "INF : Agent type check completed"
 GETTING_SIZE = "MSG : Getting \\KORBOD folder size..."
+PARVIX_MISSING = "DESC : Unable to create DeviceList as PARVIX.EXE not found ."
 
 DEFAULT_SERVICES = ["KORBTaskSvc", "KORBMonCtl", "KORBRemCtl", "KORBSrvExt", "KORBGuard",
                     "KORBAssist", "KORBKeySafe"]
-
 LOG = "ApplicationLog\\MNStatusLog.txt"
 REPORTS = "PMStatus\\*.ini"
-
-
-def received(text):
-    return "INF : Command-line parameters received as - " + text
-
-
-def not_running(name):
-    return "INF :" + name + "  Service found to be not running"
-
+DEVICE_LIST = "Configuration\\DeviceList.ini"
+HEALTH_FILE = "Configuration\\AgtHealthChk.ini"
 
 # The lines that the run itself writes (start-up, gates, task dispatch), as
 # opposed to the lines of the tasks it calls: a "filtered" comparison with
@@ -50,16 +43,21 @@ RUN_LINES = [
     r"^INF : Checking status of services$",
     r"^ERR : Error while executing Quillet utility",
 ]
-
-# The service check's findings; only where no health check runs, which
-# writes the same lines.
+# The service check's findings (the health check writes the same lines).
 SERVICE_LINES = [r"^INF : Service found to be running$",
-                 r"^INF :\S*  Service found to be not running$"]
+                 r"  Service found to be not running$"]
 
 
-def gate_run(command, *tova):
-    """The whole log of a run that ends at the agent type gate."""
-    return [STARTED, received(command), *tova, GATE, FINISHED]
+def received(text):
+    return "INF : Command-line parameters received as - " + text
+
+
+def not_running(name):
+    return "INF :" + name + "  Service found to be not running"
+
+
+def size_line(size):
+    return "MSG : KORBOD folder Size : %s MB" % size
 
 
 def agent(type_value="RULK", **more):
@@ -71,10 +69,45 @@ def agent(type_value="RULK", **more):
     return values
 
 
+def report(pid, status=None, desc=None, **more):
+    """The STATUS_INFO values a report must hold."""
+    values = dict(PID=pid, **more, **({"LastRunStatusCode": status} if status else {}))
+    return {"STATUS_INFO": dict(values, **({} if desc is None else {"Desc": desc}))}
+
+
+def closing(status="Success", size=None, **more):
+    return report("MN Status Check", status, size and "KORBOD folder Size : %s MB" % size, **more)
+
+
 def services_report(*down):
-    return {"STATUS_INFO": {"PID": "Agent_Services_MNStatus",
-                            "Desc": ",".join(down) + " Not started",
-                            "LastRunStatusCode": "Failed"}}
+    return report("Agent_Services_MNStatus", "Failed", ",".join(down) + " Not started")
 
 
-CLOSING_REPORT = {"STATUS_INFO": {"PID": "MN Status Check"}}
+def run(command, *lines, exit=0, only=None, **more):
+    """One run of the program: its log is the banner lines around `lines`;
+    `only` compares just the log lines that match one of these patterns."""
+    step = {"command": command, "exit": exit,
+            "log": [STARTED, received(command), *lines, FINISHED]}
+    if only:
+        step.update(log_match="filtered", log_filter=only)
+    step.update(more)
+    return step
+
+
+def gate(command, *lines, **more):
+    """A run that ends at the agent type gate."""
+    return run(command, *lines, GATE, **more)
+
+
+def sized(command, *lines, size="0", **more):
+    """A run of task words without Logparser.dll, up to the closing folder size."""
+    return run(command, NO_LOGPARSER, *lines, GETTING_SIZE, size_line(size), **more)
+
+
+def scenario(name, *runs, **machine):
+    """A scenario of one run or several on one machine, a RULK agent unless
+    `registry` says otherwise."""
+    machine.setdefault("registry", agent())
+    if len(runs) == 1:
+        return {"name": name, **runs[0], **machine}
+    return {"name": name, "runs": list(runs), **machine}

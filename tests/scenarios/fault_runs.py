@@ -1,17 +1,15 @@
 #!/usr/bin/env python3
-"""Runs of the host program that the machine breaks: a disk that fills up
-during a device list synchronisation, and runs killed in the middle of one.
+"""Runs of the host program that the machine breaks.
 
-Full disk: the machine's drive C is a small tmpfs, nearly full. Whatever the
-run manages to write, no line of the log is cut, no report is partial, the
-device list is whole, the synchronisation that could not finish is reported
-as failed (exit status 1), and once there is room again the next run starts
-its log on a line of its own and completes the list.
+Full disk: drive C is a small tmpfs, nearly full, during DEVICELIST, then
+without a byte left during TYPE. No log line is cut, no report is partial or
+empty, the list is whole, the cut-short synchronisation exits 1; with room
+again the next run starts its log on a line of its own and completes the list.
 
 Killed runs: DEVICELIST over 1,000 devices, killed (SIGKILL) at random
 moments, leaves the list whole every time; the next whole run removes the
-temporary files that the killed ones left (and one planted with the number of
-a process that no longer exists), and leaves those of a live process alone.
+temporary files the killed ones left (and one planted with the number of a
+process that no longer exists), and leaves a live process's alone.
 
 Usage: fault_runs.py QUILLET   (exit 0 pass, 1 fail, 77 skip)
 """
@@ -25,10 +23,11 @@ import sys
 import tempfile
 import time
 
-WHOLE_LOG_LINE = re.compile(rb"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\t[^\r\n]*\r\n")
-LIST_LINE = re.compile(rb"(\[[^\]\r\n]+\]|[A-Za-z]+=[^\r\n]*|)\r\n")
-REPORT_KEYS = [b"RegID", b"Desc", b"PID", b"SysID", b"LastRunDateTime", b"NextRunDateTime",
-               b"LastRunStatusCode"]
+LOG_LINES = re.compile(rb"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\t[^\r\n]*\r\n)*")
+LIST_LINES = re.compile(rb"((\[[^\]\r\n]+\]|[A-Za-z]+=[^\r\n]*|)\r\n)*")
+REPORT = re.compile(rb"\[STATUS_INFO\]\r\n" + b"".join(
+    key + rb"=[^\r\n]*\r\n" for key in (b"RegID", b"Desc", b"PID", b"SysID", b"LastRunDateTime",
+                                        b"NextRunDateTime", b"LastRunStatusCode")))
 failures = []
 
 
@@ -38,17 +37,17 @@ def check(ok, what):
         failures.append(what)
 
 
-def machine_with_devices(machine, count):
+def prepare(machine, devices):
     lines = ["REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Software\\KORBOD]",
              '"InstallationPath"="C:\\\\KorbodAgent"', '"Type"="RULK"', '"RegID"="77"']
-    for i in range(count):
+    for i in range(devices):
         lines += ["", "[HKEY_LOCAL_MACHINE\\Software\\KORBOD\\ManagedMachines\\PC-%04d]" % i,
                   '"RegID"="R-%d"' % i, '"Type"="1"', '"Category"="LAN"', '"OS"="Windows"']
     with open(os.path.join(machine, "registry.reg"), "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
     install = os.path.join(machine, "drives", "c", "KorbodAgent")
     os.makedirs(os.path.join(install, "Configuration"), exist_ok=True)
-    return install
+    return lambda *path: os.path.join(install, *path)
 
 
 def run(quillet, machine, command="DEVICELIST"):
@@ -64,23 +63,19 @@ def read(path):
         return b""
 
 
-def whole(pattern, data):
-    return pattern.sub(b"", data) == b""
-
-
-def temporaries(folder):
-    return sorted(n for n in os.listdir(folder) if n.startswith(".DeviceList.ini."))
-
-
-def reports_whole(install):
-    folder = os.path.join(install, "PMStatus")
-    names = os.listdir(folder) if os.path.isdir(folder) else []
-    for name in names:
-        data = read(os.path.join(folder, name))
-        keys = [line.split(b"=")[0] for line in data.split(b"\r\n")[1:] if b"=" in line]
-        if not data.startswith(b"[STATUS_INFO]\r\n") or keys != REPORT_KEYS:
-            return False
-    return True
+def whole(agent, what):
+    """Whole log lines, list lines, reports (None if nothing is cut) and no temporary files."""
+    reports = agent("PMStatus")
+    names = os.listdir(reports) if os.path.isdir(reports) else []
+    temporaries = [n for n in os.listdir(agent("Configuration")) if n.startswith(".DeviceList")]
+    log = read(agent("ApplicationLog", "MNStatusLog.txt"))
+    check(LOG_LINES.fullmatch(log), "every log line is whole " + what)
+    check(LIST_LINES.fullmatch(read(agent("Configuration", "DeviceList.ini"))),
+          "the device list is whole " + what)
+    check(all(REPORT.fullmatch(read(os.path.join(reports, n))) for n in names),
+          "no partial or empty report is left " + what)
+    check(temporaries == [], "no temporary file is left " + what)
+    return log
 
 
 def full_disk(quillet):
@@ -92,21 +87,14 @@ def full_disk(quillet):
             print("skip full disk: this machine does not let the test mount a small tmpfs")
             return
         try:
-            install = machine_with_devices(machine, 60)
+            agent = prepare(machine, 60)
             st = os.statvfs(drive)
             filler = os.path.join(drive, "filler")
             with open(filler, "wb") as f:
                 f.write(b"\0" * (st.f_bavail * st.f_frsize - 24 * 1024))
             status = run(quillet, machine)
-            config = os.path.join(install, "Configuration")
-            log = read(os.path.join(install, "ApplicationLog", "MNStatusLog.txt"))
-            check(status == 1, "a synchronisation the full disk cut short exits 1 (got %d)" % status)
-            check(whole(WHOLE_LOG_LINE, log), "every log line is whole on a full disk")
-            check(whole(LIST_LINE, read(os.path.join(config, "DeviceList.ini"))),
-                  "the device list is whole on a full disk")
-            check(reports_whole(install), "no partial report is left on a full disk")
-            check(temporaries(config) == [], "no temporary file is left on a full disk")
-
+            check(status == 1, "a synchronisation cut short by the full disk exits 1 (%d)" % status)
+            whole(agent, "on a full disk")
             # Not a byte left: the log's last page takes part of a line, a
             # new report gets its name but no content.
             with open(filler, "ab", buffering=0) as f:
@@ -116,17 +104,13 @@ def full_disk(quillet):
                 except OSError:
                     pass
             run(quillet, machine, "TYPE")
-            log = read(os.path.join(install, "ApplicationLog", "MNStatusLog.txt"))
-            check(whole(WHOLE_LOG_LINE, log), "every log line is whole on a disk without a byte left")
-            check(reports_whole(install), "no empty report is left on a disk without a byte left")
-
+            log = whole(agent, "on a disk without a byte left")
             os.remove(filler)
             status = run(quillet, machine)
-            log_after = read(os.path.join(install, "ApplicationLog", "MNStatusLog.txt"))
             check(status == 0, "with room again the synchronisation completes (exit %d)" % status)
-            check(log_after.startswith(log) and whole(WHOLE_LOG_LINE, log_after),
+            check(whole(agent, "with room again").startswith(log),
                   "the next run's log starts on a line of its own")
-            check(read(os.path.join(config, "DeviceList.ini")).count(b"[PC-") == 60,
+            check(read(agent("Configuration", "DeviceList.ini")).count(b"[PC-") == 60,
                   "the list then holds every device")
         finally:
             subprocess.run(["umount", drive])
@@ -134,42 +118,36 @@ def full_disk(quillet):
 
 def killed_runs(quillet, kills=5):
     with tempfile.TemporaryDirectory(prefix="quillet-killed-") as machine:
-        install = machine_with_devices(machine, 1000)
-        config = os.path.join(install, "Configuration")
-        env = dict(os.environ, QUILLET_MACHINE=machine)
+        agent = prepare(machine, 1000)
         random.seed(7)
         for _ in range(kills):
-            process = subprocess.Popen([quillet, "DEVICELIST"], env=env, stderr=subprocess.DEVNULL)
+            process = subprocess.Popen([quillet, "DEVICELIST"], stderr=subprocess.DEVNULL,
+                                       env=dict(os.environ, QUILLET_MACHINE=machine))
             time.sleep(random.uniform(0.05, 1.0))
             process.send_signal(signal.SIGKILL)
             process.wait()
-            check(whole(LIST_LINE, read(os.path.join(config, "DeviceList.ini"))),
+            check(LIST_LINES.fullmatch(read(agent("Configuration", "DeviceList.ini"))),
                   "the list is whole after a killed run")
         gone = subprocess.Popen(["true"])
         gone.wait()
         planted = [".DeviceList.ini.~%d.1" % gone.pid, ".DeviceList.ini.~%d.1" % os.getpid()]
         for name in planted:
-            open(os.path.join(config, name), "wb").close()
+            open(agent("Configuration", name), "wb").close()
         status = run(quillet, machine)
         check(status == 0, "a whole run after the killed ones exits 0 (got %d)" % status)
-        check(temporaries(config) == [planted[1]],
-              "only a live process's temporary file is left: %s" % temporaries(config))
-        check(read(os.path.join(config, "DeviceList.ini")).count(b"[PC-") == 1000,
+        left = sorted(n for n in os.listdir(agent("Configuration")) if n.startswith(".DeviceList"))
+        check(left == [planted[1]], "only a live process's temporary file is left: %s" % left)
+        check(read(agent("Configuration", "DeviceList.ini")).count(b"[PC-") == 1000,
               "the list holds every device")
 
 
-def main():
+if __name__ == "__main__":
     if len(sys.argv) != 2:
-        print(__doc__)
-        return 2
+        sys.exit(__doc__)
     if os.geteuid() != 0:
         print("needs root: the full-disk run mounts a tmpfs")
-        return 77
+        sys.exit(77)
     full_disk(sys.argv[1])
     killed_runs(sys.argv[1])
     print("%d failed" % len(failures))
-    return 1 if failures else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(1 if failures else 0)

@@ -1,236 +1,119 @@
-"""Start-up: the install path, the oversized log, the banners, the TOVA
-clean-up, the health-check run and the agent type gate."""
+"""Start-up: the install path and the agent type in every registry value
+type, the oversized log, the TOVA clean-up, the health-check run, the agent
+type gate, and the command text cut from a Windows command line."""
 
-from common import (CLOSING_REPORT, DELETING_LOGS, FINISHED, HEALTH_CHECK, LOG,
-                    NO_LOGPARSER, REPORTS, RUN_LINES, STARTED, TOVA_DATA, TOVA_TARSEL, agent,
-                    gate_run, received)
+from common import (DELETING_LOGS, HEALTH_CHECK, LOG, NO_LOGPARSER, REPORTS,
+                    RUN_LINES, TOVA, agent, gate, run, scenario)
+from harness.registry import binary, dword, expand_sz, multi_sz, raw
 from harness.scenario import log_filler
 
-NINE = "C:\\Qnine9"      # 9 characters: long enough
-EIGHT = "C:\\Qshrt"      # 8 characters: too short
-assert len(NINE) == 9 and len(EIGHT) == 8
+NINE = "C:\\Qnine9"  # 9 characters: long enough
+EIGHT = "C:\\Qshrt"  # 8 characters: too short
+SECOND = "C:\\QTest\\multi_second_string"
+EXPANDED = "C:\\QTest\\expand_%SystemRoot%_kept"
+OLD_LOG = "ApplicationLog\\old.log"
+LOG_RUN = run("LOG", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES)
+NO_CLOSING = {REPORTS: {"none_ini": {"STATUS_INFO": {"PID": "MN Status Check"}}}}
 
-# An old log file that no sweep may touch in a run that ends at the gate.
-OLD_LOG = {"ApplicationLog\\old.log": {"size": 100, "age_days": 30}}
 
-
-def silent(name, registry, install=None, why=""):
-    """A run that must end before its first line: nothing anywhere."""
-    scenario = {
-        "name": name, "why": why, "registry": registry, "command": "", "exit": 2,
-        "log": None, "nothing_written": True,
-    }
-    if install:
-        scenario["install"] = install
-        scenario["expect"] = {install: "absent"}
-    return scenario
+def silent(name, registry, install=None):
+    """A run that must end before its first line, writing nothing."""
+    more = {"install": install, "expect": {install: "absent"}} if install else {}
+    return scenario(name, run("", exit=2, log=None, nothing_written=True), registry=registry,
+                    **more)
 
 
 SCENARIOS = [
-    # --- install path
-    {
-        "name": "install_path_of_nine_characters_runs",
-        "install": NINE,
-        "registry": agent("XYZ"),
-        "command": "",
-        "exit": 0,
-        "log": gate_run(""),
-        "expect": {NINE + "\\" + LOG: "exists"},
-    },
-    silent("install_path_of_eight_characters_ends_silently", agent("RULK"), install=EIGHT),
+    silent("install_path_of_eight_characters_ends_silently", agent(), EIGHT),
+    # the length is taken with blanks trimmed, and in characters, not bytes
     silent("install_path_of_eight_characters_and_a_blank_ends_silently",
-           agent("RULK", InstallationPath=EIGHT + " "), install=EIGHT,
-           why="the length is taken with blanks trimmed"),
+           agent(InstallationPath=EIGHT + " "), EIGHT),
+    silent("install_path_of_eight_characters_in_nine_bytes_ends_silently", agent(),
+           "C:\\\u00c4gent"),
     silent("missing_installation_path_ends_silently", {"Type": "RULK"}),
     silent("installation_path_of_blanks_ends_silently",
            {"InstallationPath": "   ", "Type": "RULK"}),
     silent("missing_agent_key_ends_silently", None),
+    # REG_BINARY reads as the decimal of its first two bytes: far too short
+    silent("install_path_as_binary_ends_silently",
+           agent(InstallationPath=binary(b"C:\\QTest\\binary"))),
+    silent("install_path_as_dword_ends_silently", agent(InstallationPath=dword(0x5C3A43))),
 
-    # --- the 2 MB limit of the activity log, checked before the first line
-    {
-        "name": "log_of_exactly_2_mib_is_kept_and_appended",
-        "registry": agent("TOVA"),
-        "files": {LOG: log_filler(2097152)},
-        "command": "LOG",
-        "exit": 0,
-        "log_kept": True,
-        "log": gate_run("LOG", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "log_one_byte_over_2_mib_is_deleted_at_start",
-        "registry": agent("TOVA"),
-        "files": {LOG: log_filler(2097153)},
-        "command": "LOG",
-        "exit": 0,
-        "log": gate_run("LOG", TOVA_DATA, TOVA_TARSEL),
-    },
+    # nine characters are enough; of a REG_MULTI_SZ the first string counts;
+    # an unknown type ends at the gate before any sweep or report
+    scenario("nine_character_multi_sz_install_path_and_unknown_type_end_at_gate",
+             gate("LOG,DATA"), install=NINE,
+             registry=agent("XYZ", InstallationPath=multi_sz([NINE, SECOND])),
+             files={OLD_LOG: {"size": 100, "age_days": 30}},
+             expect={NINE + "\\" + LOG: "exists", SECOND: "absent", OLD_LOG: "exists",
+                     REPORTS: {"count": 0}}),
+    scenario("missing_agent_type_ends_at_gate", gate(""), registry=agent(None),
+             expect={REPORTS: {"count": 0}}),
 
-    # --- TOVA agents: the clean-up on every run, then the gate
-    {
-        "name": "tova_agent_with_log_word_cleans_and_ends_at_gate",
-        "registry": agent("TOVA"),
-        "files": OLD_LOG,
-        "command": "LOG",
-        "exit": 0,
-        "log": gate_run("LOG", TOVA_DATA, TOVA_TARSEL),
-        "expect": {"ApplicationLog\\old.log": "exists"},
-    },
-    {
-        "name": "tova_type_with_blanks_and_lower_case_still_cleans",
-        "registry": agent(" tova "),
-        "command": "DATA",
-        "exit": 0,
-        "log": gate_run("DATA", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "tova_agent_with_blank_command_ends_at_gate",
-        "registry": agent("TOVA"),
-        "command": "",
-        "exit": 0,
-        "log": gate_run("", TOVA_DATA, TOVA_TARSEL),
-    },
+    # REG_EXPAND_SZ is not expanded
+    scenario("expand_sz_install_path_and_type_are_taken_as_they_are", LOG_RUN, install=EXPANDED,
+             registry=agent(expand_sz("RULK"), InstallationPath=expand_sz(EXPANDED))),
+    scenario("regedit4_file_with_multi_sz_type_and_expand_sz_install_path", LOG_RUN,
+             registry_format="regedit4",
+             registry=agent(multi_sz(["RULK", "TOVA"]),
+                            InstallationPath=expand_sz("{install_raw}"))),
+    # an unknown value type reads like REG_SZ; a final backslash gets no second one
+    scenario("unknown_value_type_passes_gate_and_final_backslash_is_kept", LOG_RUN,
+             install="C:\\QTest\\final_backslash\\", registry=agent(raw(0x20, b"RULK\0"))),
+    scenario("tova_type_as_multi_sz_cleans_and_ends_at_gate", gate("LOG", *TOVA),
+             registry=agent(multi_sz(["TOVA", "RULK"]))),
+    # value names match without case; the TOVA check trims and upper-cases
+    scenario("value_names_in_another_case_and_spaced_tova_type_clean",
+             gate("DATA", *TOVA), registry={"INSTALLATIONPATH": "{install_raw}",
+                                            "tYPE": " tova "}),
 
-    # --- the agent type gate
-    {
-        "name": "unknown_agent_type_ends_at_gate",
-        "registry": agent("XYZ"),
-        "files": OLD_LOG,
-        "command": "LOG,DATA",
-        "exit": 0,
-        "log": gate_run("LOG,DATA"),
-        "expect": {"ApplicationLog\\old.log": "exists", REPORTS: {"count": 0}},
-    },
-    {
-        "name": "missing_agent_type_ends_at_gate",
-        "registry": agent(None),
-        "command": "",
-        "exit": 0,
-        "log": gate_run(""),
-        "expect": {REPORTS: {"count": 0}},
-    },
-    {
-        "name": "agent_type_zero_ends_at_gate",
-        "registry": agent("0"),
-        "command": "TYPE",
-        "exit": 0,
-        "log": gate_run("TYPE"),
-    },
-    {
-        "name": "lower_case_rulk_passes_gate",
-        "registry": agent("rulk"),
-        "command": "LOG",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("LOG"), NO_LOGPARSER, DELETING_LOGS, FINISHED],
-    },
+    scenario("log_of_exactly_2_mib_is_kept_and_appended", gate("LOG", *TOVA, log_kept=True),
+             registry=agent("TOVA"), files={LOG: log_filler(2097152)}),
+    # the clean-up of every TOVA run leaves the log sweep's files alone
+    scenario("log_one_byte_over_2_mib_is_deleted_at_start", gate("LOG", *TOVA),
+             registry=agent("TOVA"),
+             files={LOG: log_filler(2097153), OLD_LOG: {"size": 100, "age_days": 30}},
+             expect={OLD_LOG: "exists"}),
 
-    # --- the health-check run: the command text AGTHLTHCHK alone, any case, untrimmed
-    {
-        "name": "health_check_word_alone_runs_health_check",
-        "registry": agent("RULK"),
-        "folders": ["Configuration"],
-        "command": "AGTHLTHCHK",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("AGTHLTHCHK"), HEALTH_CHECK, FINISHED],
-        "expect": {REPORTS: {"none_ini": CLOSING_REPORT}},
-    },
-    {
-        "name": "health_check_word_in_lower_case_on_tova_agent",
-        "registry": agent("TOVA"),
-        "folders": ["Configuration"],
-        "command": "agthlthchk",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("agthlthchk"), TOVA_DATA, TOVA_TARSEL, HEALTH_CHECK, FINISHED],
-        "expect": {REPORTS: {"none_ini": CLOSING_REPORT}},
-    },
-    {
-        "name": "health_check_word_needs_no_agent_type",
-        "registry": agent(None),
-        "folders": ["Configuration"],
-        "command": "AgtHlthChk",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("AgtHlthChk"), HEALTH_CHECK, FINISHED],
-    },
-    {
-        "name": "health_check_word_with_leading_blank_is_a_task_word",
-        "why": "the health-check run compares the text untrimmed; the task loop trims",
-        "registry": agent("RULK"),
-        "folders": ["Configuration"],
-        "command": " AGTHLTHCHK",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received(" AGTHLTHCHK"), NO_LOGPARSER, FINISHED],
-    },
-    {
-        "name": "health_check_word_with_trailing_blank_is_a_task_word",
-        "registry": agent("RULK"),
-        "folders": ["Configuration"],
-        "command": "AGTHLTHCHK ",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("AGTHLTHCHK "), NO_LOGPARSER, FINISHED],
-    },
-    {
-        "name": "health_check_word_with_leading_blank_on_tova_agent_ends_at_gate",
-        "registry": agent("TOVA"),
-        "command": " AGTHLTHCHK",
-        "exit": 0,
-        "log": gate_run(" AGTHLTHCHK", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "health_check_word_with_other_words_is_a_task_list",
-        "registry": agent("RULK"),
-        "folders": ["Configuration"],
-        "command": "AGTHLTHCHK,LOG",
-        "exit": 0,
-        "log_match": "filtered",
-        "log_filter": RUN_LINES,
-        "log": [STARTED, received("AGTHLTHCHK,LOG"), NO_LOGPARSER, DELETING_LOGS, FINISHED],
-    },
+    # the health-check run: the command text AGTHLTHCHK alone, any case,
+    # untrimmed; in a task list it is a word without a task
+    scenario("health_check_word_alone_and_in_task_lists",
+             run("AGTHLTHCHK", HEALTH_CHECK, only=RUN_LINES, expect=NO_CLOSING),
+             run(" AGTHLTHCHK", NO_LOGPARSER, only=RUN_LINES),
+             run("AGTHLTHCHK ", NO_LOGPARSER, only=RUN_LINES),
+             run("AGTHLTHCHK,LOG", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
+             run("LOG,AGTHLTHCHK", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
+             folders=["Configuration"]),
+    scenario("health_check_word_in_lower_case_on_tova_agent",
+             run("agthlthchk", *TOVA, HEALTH_CHECK, only=RUN_LINES, expect=NO_CLOSING),
+             registry=agent("TOVA"), folders=["Configuration"]),
+    scenario("health_check_word_needs_no_agent_type",
+             run("AgtHlthChk", HEALTH_CHECK, only=RUN_LINES), registry=agent(None),
+             folders=["Configuration"]),
 ]
 
-# How the command text is cut from a Windows command line: the program name,
+# Agent types that end at the gate: upper-cased there, never trimmed.
+SCENARIOS += [scenario("type_%s_ends_at_gate" % name, gate("LOG,TYPE"), registry=agent(value))
+              for name, value in [
+                  ("zero", "0"),
+                  ("rulk_with_trailing_blank", "RULK "),
+                  ("rulk_with_leading_blank", " RULK"),
+                  ("binary", binary(b"RU")),           # reads as a number (21842)
+                  # the bytes RULK without a terminating zero: the read is abandoned
+                  ("dword_without_zero_byte", dword(0x4B4C5552)),
+                  ("dword", dword(0x31)),              # taken as characters: "1"
+                  ("empty_string", ""),                # reads as 0
+              ]]
+
+# The command text is cut from a Windows command line: the program name,
 # quoted or not, and the one blank after it go; everything else stays.
-SCENARIOS += [
-    {
-        "name": "unquoted_program_name_and_two_blanks_leave_a_leading_blank",
-        "registry": agent("TOVA"),
-        "windows_command_line": "quillet.exe  AGTHLTHCHK",
-        "command": " AGTHLTHCHK",
-        "exit": 0,
-        "log": gate_run(" AGTHLTHCHK", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "quoted_program_name_with_blanks_is_cut_whole",
-        "registry": agent("TOVA"),
-        "windows_command_line": '"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe" LOG, DATA',
-        "command": "LOG, DATA",
-        "exit": 0,
-        "log": gate_run("LOG, DATA", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "program_name_alone_gives_a_blank_command",
-        "registry": agent("TOVA"),
-        "windows_command_line": "quillet.exe",
-        "command": "",
-        "exit": 0,
-        "log": gate_run("", TOVA_DATA, TOVA_TARSEL),
-    },
-    {
-        "name": "program_name_and_one_blank_gives_a_blank_command",
-        "registry": agent("TOVA"),
-        "windows_command_line": "C:\\QTest\\quillet.exe ",
-        "command": "",
-        "exit": 0,
-        "log": gate_run("", TOVA_DATA, TOVA_TARSEL),
-    },
-]
+SCENARIOS += [scenario("command_text_of_" + name, gate(text, *TOVA, windows_command_line=line),
+                       registry=agent("TOVA"))
+              for name, line, text in [
+                  ("unquoted_program_name_and_two_blanks", "quillet.exe  AGTHLTHCHK",
+                   " AGTHLTHCHK"),
+                  ("quoted_program_name_with_blanks",
+                   '"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe" LOG, DATA', "LOG, DATA"),
+                  ("program_name_alone", "quillet.exe", ""),
+                  ("program_name_and_one_blank", "C:\\QTest\\quillet.exe ", ""),
+              ]]

@@ -1,0 +1,125 @@
+"""A RULK agent's run: the default run, the task loop over the command's
+words, the service check, the registration of Logparser.dll and the status
+reports with the closing folder size."""
+
+from common import (CHECKING_SERVICES, DEFAULT_SERVICES, DELETING_DATA, DELETING_LOGS,
+                    DELETING_TARSEL, GETTING_SIZE, NO_LOGPARSER, REGISTERED, REGISTERING,
+                    REGISTRATION_FAILED, REPORTS, RUN_LINES, RUNNING, SERVICE_LINES,
+                    SYNCHRONISING, TYPE_CHECKED, agent, closing, not_running, run, scenario,
+                    services_report, sized)
+from harness.support_programs import REGSVR32
+
+ALL_DOWN = [not_running(name) for name in DEFAULT_SERVICES]
+DEFAULT_RUN = [NO_LOGPARSER, DELETING_LOGS, DELETING_DATA, DELETING_TARSEL, SYNCHRONISING,
+               CHECKING_SERVICES, *ALL_DOWN]
+WORD_LINES = RUN_LINES + SERVICE_LINES + [r"^INF : Agent type check"]
+EVERY_WORD = "CFG,TYPE,ALERT,SRV,DEVICELIST,DATA,LOG"
+REGISTRATION_LINES = RUN_LINES + [r"^ERR : Error Source:ShellWait", r"^ERR : Failed to register"]
+CALLS = "logparser_calls.txt"  # what the test library's registration leaves
+
+
+def words(command, *lines, **more):
+    return run(command, *lines, only=WORD_LINES, **more)
+
+
+def srv(*lines, **more):
+    return run("SRV", NO_LOGPARSER, CHECKING_SERVICES, *lines, only=WORD_LINES, **more)
+
+
+def registration(*lines, **more):
+    return run("LOG", REGISTERING, *lines, DELETING_LOGS, only=REGISTRATION_LINES, **more)
+
+
+# SRV on the machine as it is prepared: two services down, one missing
+EVERY_STATE = [CHECKING_SERVICES, RUNNING, not_running("KORBMonCtl"), RUNNING, RUNNING,
+               not_running("KORBGuard"), RUNNING, not_running("KORBKeySafe")]
+
+
+SCENARIOS = [
+    # no services table: every default service reads as not running
+    scenario("task_words_without_a_service_manager",
+             run("", *DEFAULT_RUN, exit=1, only=RUN_LINES + SERVICE_LINES),
+             run("   ", *DEFAULT_RUN, exit=1, only=RUN_LINES + SERVICE_LINES),
+             words("LOG,,FOO,TYPE", NO_LOGPARSER, DELETING_LOGS, TYPE_CHECKED),
+             # DATA sweeps Datadirectory only, not the Tarsel folder
+             words(" log , data ", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA),
+             words("LOG,log", NO_LOGPARSER, DELETING_LOGS, DELETING_LOGS),
+             words(",, ,", NO_LOGPARSER),
+             words(EVERY_WORD, NO_LOGPARSER, TYPE_CHECKED, CHECKING_SERVICES, *ALL_DOWN,
+                   SYNCHRONISING, DELETING_DATA, DELETING_LOGS, exit=1),
+             words("srv", NO_LOGPARSER, CHECKING_SERVICES, *ALL_DOWN, exit=1,
+                   expect={REPORTS: {"count_ini": [
+                       (services_report(*DEFAULT_SERVICES), 4), (closing("Failed"), 4)]}}),
+             folders=["Configuration"]),
+
+    # paused and start-pending services are active, a stopped one and one that
+    # does not exist are down, each SRV word writes its own report; then the
+    # same machine with every service started, then one paused
+    scenario("services_in_every_state_and_changed_between_runs",
+             run("SRV,SRV", NO_LOGPARSER, *EVERY_STATE * 2, exit=1, only=WORD_LINES,
+                 expect={REPORTS: {"count": 3, "min_gap_seconds": 2, "status_report": True,
+                                   "count_ini": [(services_report("KORBMonCtl", "KORBGuard",
+                                                                  "KORBKeySafe"), 2),
+                                                 (closing("Failed"), 1)]}}),
+             srv(*[RUNNING] * 7, services={name: "running" for name in DEFAULT_SERVICES},
+                 expect={REPORTS: {"count": 4, "count_ini": [(closing("Success"), 1)]}}),
+             srv(*[RUNNING] * 7, services={"KORBGuard": "paused"},
+                 expect={REPORTS: {"count": 5, "min_gap_seconds": 2,
+                                   "count_ini": [(closing("Success"), 2)]}}),
+             registry=agent(RegID="4711"),
+             services={"KORBTaskSvc": "running", "KORBMonCtl": "stopped", "KORBRemCtl": "paused",
+                       "KORBSrvExt": "start_pending", "KORBGuard": "stopped",
+                       "KORBAssist": "running", "KORBKeySafe": None}),
+    # Host only: the test service cannot be held in the stop, continue or
+    # pause pending states under Wine, and Wine loads no driver of an agent
+    # service's name. A kernel driver is never listed among the services.
+    scenario("pending_states_count_as_running_and_a_driver_as_down",
+             srv(*[RUNNING] * 4, not_running("KORBGuard"), RUNNING, RUNNING, exit=1,
+                 expect={REPORTS: {"count": 2, "count_ini": [
+                     (services_report("KORBGuard"), 1), (closing("Failed"), 1)]}}),
+             targets=("host",),
+             services={**{name: "running" for name in DEFAULT_SERVICES},
+                       "KORBTaskSvc": "stop_pending", "KORBMonCtl": "continue_pending",
+                       "KORBRemCtl": "pause_pending", "KORBGuard": "driver"}),
+
+    # The quoted path reaches regsvr32 as one argument; under Wine the real
+    # regsvr32 loads the test library, whose registration leaves its trace.
+    # A file that is no library ends regsvr32 with 3 (Wine's and the
+    # stand-in's code): reported with the code, never as a success.
+    scenario("logparser_is_registered_and_a_failure_reported_with_its_code",
+             registration(REGISTERED, expect={CALLS: {"content": "registered\r\n"}}),
+             registration(REGISTRATION_FAILED % 3, delete=[CALLS],
+                          files={"Logparser.dll": "not a library"}, expect={CALLS: "absent"}),
+             install="C:\\QTest\\registration\\KORBOD Agent",
+             files={"Logparser.dll": {"copy": "test_logparser.dll"}},
+             host_bin={"regsvr32": REGSVR32}),
+    # the one way to the interpreter retry: regsvr32 cannot be started at all.
+    # Windows and Wine always have it in system32, so host only; sh does not
+    # find it either (127)
+    scenario("logparser_without_regsvr32_is_retried_through_cmd",
+             registration("ERR : Error Source:ShellWait(),Desc:No such file or directory",
+                          REGISTRATION_FAILED % 127, expect={CALLS: "absent"}),
+             targets=("host",), install="C:\\QTest\\no_regsvr32\\KORBOD Agent",
+             files={"Logparser.dll": {"copy": "test_logparser.dll"}},
+             host_env={"PATH": "{machine}/no-programs"}),
+
+    # the service check's report and the closing one, whole and 2 s apart; at
+    # 4 in the morning the hour of LastRunDateTime has one digit
+    scenario("two_reports_of_one_run_are_whole_and_two_seconds_apart",
+             run("SRV", NO_LOGPARSER, CHECKING_SERVICES, GETTING_SIZE, exit=1,
+                 log_match="subsequence", expect={REPORTS: {
+                     "count": 2, "names": r"12345_Quillet_[0-9]{14}\.ini",
+                     "min_gap_seconds": 2, "status_report": True,
+                     # the hour may have turned while the scenario ran
+                     "match": r"\r\nLastRunDateTime=[0-9]{2}/[0-9]{2}/[0-9]{4} [45]:[0-5][0-9]:",
+                     "count_ini": [(services_report(*DEFAULT_SERVICES), 1),
+                                   (closing("Failed", "0", RegID="12345"), 1)]}}),
+             local_hour=4, registry=agent(RegID="12345")),
+    # a missing RegID reads as 0; rulk passes the gate (upper-cased) and the
+    # type check (trimmed and upper-cased); the PMStatus folder is created
+    scenario("closing_report_of_lower_case_rulk_without_regid",
+             sized("TYPE", TYPE_CHECKED, size="1", expect={REPORTS: {
+                 "count": 1, "names": r"0_Quillet_[0-9]{14}\.ini", "status_report": True,
+                 "count_ini": [(closing("Success", "1", RegID="0"), 1)]}}),
+             registry=agent("rulk"), files={"Datadirectory\\one.mib": {"size": 1048576}}),
+]
