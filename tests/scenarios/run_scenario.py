@@ -114,8 +114,9 @@ def run_one(scenario_id, scenario, target):
             earlier = None
             for number, run in enumerate(runs, 1):
                 label = "run %d (%r): " % (number, run["command"]) if len(runs) > 1 else ""
-                if number > 1:
+                if "runs" in scenario:  # each run's changes, the first run's too
                     target.change(run)
+                if number > 1:
                     earlier = read(log_path) or b""
                 start = target.start_time(run) or datetime.datetime.now()
                 began = time.monotonic()

@@ -121,7 +121,9 @@ class Target:
         write_tree(self.scenario, files, self.resolve, self.place_support, now, folders, links)
 
     def change(self, run):
-        """What a later run changes before it starts: files and services."""
+        """What a later run changes before it starts: files, services, paths removed."""
+        for path in run.get("delete", ()):
+            remove_tree(self.resolve(scn.windows_path(self.scenario, path)))
         self.write(run.get("files", {}), now=run.get("now"))
         if run.get("services"):
             self.change_services(run["services"])
