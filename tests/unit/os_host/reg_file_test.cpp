@@ -296,30 +296,6 @@ TEST(RegistryFileWineExports, EveryExportReadsEveryType) {
     }
 }
 
-TEST(RegistryFileRegedit4, HandWrittenAnsiFileKeepsItsBytes) {
-    std::ostringstream warnings;
-    const auto reg = RegistryFile::load(QUILLET_TEST_DATA "/reg/regedit4_ansi.reg", warnings);
-    EXPECT_EQ(warnings.str(), "");
-    const std::string values[][2] = {
-        {"InstallationPath", "1:C:\\Agents\\KORBOD\\\0"s},
-        {"Type", "1:RULK\0"s},
-        {"REGID", "1:RID-4711\0"s},
-        {"LogDir", "2:%SystemRoot%\\Logs\0"s},
-        {"Names", "7:x\0y\0\0"s},
-        {"Owner", "1:M\xfcller\0"s},
-        {"", "1:ansi default\0"s},
-        {"Ignored", "none"},  // under HKEY_CURRENT_USER
-    };
-    for (const auto& v : values) EXPECT_EQ(typed(reg, "Software\\KORBOD", v[0]), v[1]) << v[0];
-    EXPECT_EQ(reg.subkeys("Software\\KORBOD\\ManagedMachines"),
-              (std::vector<std::string>{"ws-01", "WS-02"}));
-    const auto key = reg.query("Software\\KORBOD\\ManagedMachines\\WS-02", "Key");
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(key->data.size(), 26u);
-    EXPECT_EQ(key->data.back(), 0x99);
-    EXPECT_EQ(reg.subkeys("Software"), std::vector<std::string>{"KORBOD"});
-}
-
 TEST(RegistryFileLoad, MissingFileIsEmptySilentlyAndUnreadableOneWithAWarning) {
     std::ostringstream missingWarnings, folderWarnings;
     const auto missing = RegistryFile::load(QUILLET_TEST_DATA "/reg/none.reg", missingWarnings);
