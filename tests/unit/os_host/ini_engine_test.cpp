@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -62,103 +61,20 @@ void setMtimeFromNow(const std::string& file, long seconds) {
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
-TEST_F(IniEngineRead, FollowsTheWindowsLookupRules) {
-    put(path("a.ini"),
-        "top=before any section\r\n[Main]\r\nPlain=value\r\n  \tSpaced \t=  \t padded value \t \r\n"
-        "Dup=first\r\ndup=second\r\nEquals=a=b\r\nEmpty=\r\nDoubleQ=\"  inner  \"\r\n"
-        "SingleQ='single'\r\nMixed=\"mixed'\r\nLone=\"\r\nPair=\"\"\r\nLong=abcdef\r\n"
-        "bare line\r\n;Commented=yes\r\n\r\n[ \tPadded Section\t ] trailing text\r\nKey=in padded\n"
-        "[main]\r\nPlain=shadowed\r\nOnlyHere=later section\r\n[Unix]\nk=lf\n[]\r\n"
-        "nameless=in []\r\n[Last]\r\ntail=no line end");
-    struct Case {
-        std::string section, key, defaultValue;
-        std::size_t size;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"MAIN", "plain", "d", 100, "value"},  // names ignore case; the first [main] wins
-        {"main", "OnlyHere", "d", 100, "d"},   // a later same-named section is not searched
-        {"Main", "Dup", "d", 100, "first"},    // the first key wins
-        {" Main\t", " Spaced ", "d", 100, "padded value"},  // spaces and tabs trimmed
-        {"Padded Section", "key", "d", 100, "in padded"},
-        {"Main", "Equals", "d", 100, "a=b"},
-        {"Main", "Empty", "d", 100, ""},  // present but empty: not the default
-        {"Main", "DoubleQ", "d", 100, "  inner  "},
-        {"Main", "SingleQ", "d", 100, "single"},
-        {"Main", "Mixed", "d", 100, "\"mixed'"},  // quotes that do not match stay
-        {"Main", "Lone", "d", 100, "\""},
-        {"Main", "Pair", "d", 100, ""},
-        {"Main", "DoubleQ", "d", 4, "  i"},  // quotes go before the cut
-        {"Main", "Long", "d", 7, "abcdef"},
-        {"Main", "Long", "d", 6, "abcde"},
-        {"Main", "Long", "d", 0, ""},
-        {"Main", "bare line", "d", 100, "d"},  // a line without "=" is no key
-        {"Main", ";Commented", "d", 100, "d"},
-        {"", "top", "d", 100, "d"},  // keys before any header belong nowhere
-        {"Unix", "k", "d", 100, "lf"},
-        {"Last", "tail", "d", 100, "no line end"},
-        {"", "nameless", "d", 100, "d"},  // "[]" cannot be looked up
-        {"Nowhere", "Plain", "d", 100, "d"},
-        {"Main", "Missing", "default value", 8, "default"},
-        {"Main", "Missing", "trailing   ", 100, "trailing"},
-        {"Main", "", "d", 100, "d"},
-        {"Main", "Plain\0junk"s, "d", 100, "value"},  // names end at a NUL, as C strings do
-        {"Main", "Missing", "ab\0cd"s, 100, "ab"},
-    };
+// Lookups and writes that Windows and this engine share are checked against
+// Windows itself (tests/differential/ini_script.txt); Wine differs on these.
+TEST_F(IniEngineRead, CommentsAndKeysBeforeAnySectionAreNoKeys) {
+    put(path("a.ini"), "top=before any section\r\n[Main]\r\n;Commented=yes\r\n");
     IniEngine engine;
-    for (const Case& c : cases)
-        EXPECT_EQ(engine.getString(c.section, c.key, c.defaultValue, c.size, path("a.ini")),
-                  c.expected)
-            << "[" << c.section << "] " << c.key << " size " << c.size;
+    EXPECT_EQ(engine.getString("", "top", "d", 100, path("a.ini")), "d");
+    EXPECT_EQ(engine.getString("Main", ";Commented", "d", 100, path("a.ini")), "d");
+    ASSERT_TRUE(engine.writeString("Main", ";c", "3", path("a.ini")));
+    EXPECT_EQ(engine.getString("Main", ";c", "d", 100, path("a.ini")), "d");
 }
 
-TEST_F(IniEngineRead, FileThatCannotBeReadGivesTheDefault) {
-    ASSERT_EQ(::mkdir(path("folder.ini").c_str(), 0755), 0);
-    IniEngine engine;
-    for (const std::string& file :
-         {path("missing.ini"), path("no/such/a.ini"), path("folder.ini")}) {
-        EXPECT_EQ(engine.getString("S", "k", "fallback", 5, file), "fall") << file;
-        EXPECT_EQ(engine.getSectionNames(5000, file), "") << file;
-    }
-}
-
-TEST_F(IniEngineRead, SectionNamesAreListedAndCutAsWindowsCutsThem) {
-    const std::string three = "[section1]\r\n[section2]\r\n[section3]\r\n";
-    const std::pair<std::size_t, std::string> sizes[] = {
-        {29, "section1\0section2\0section3\0"s},  // 27 + closing NUL + 1 fits
-        {28, "section1\0section2\0section3"s},    // exactly full: Windows cuts
-        {27, "section1\0section2\0section"s},     // a name cut halfway
-        {20, "section1\0section2\0"s},           {3, "s"}, {2, ""}, {0, ""},
-    };
-    IniEngine engine;
-    put(path("three.ini"), three);
-    for (const auto& [size, expected] : sizes)
-        EXPECT_EQ(engine.getSectionNames(size, path("three.ini")), expected) << size;
-    const std::pair<std::string, std::string> files[] = {
-        {"k=v\r\n[ A ]x\r\n;[Commented]\r\n  [B]\n[a]\r\n[Unclosed\r\n[]\r\n[C]", "A\0B\0a\0C\0"s},
-        {"no sections\r\nk=v\r\n", ""},
-    };
-    for (const auto& [content, expected] : files) {
-        put(path("names.ini"), content);
-        EXPECT_EQ(engine.getSectionNames(5000, path("names.ini")), expected) << content;
-    }
-}
-
-// Writes once into a file of the given bytes (nullopt: no file) and returns
-// the file after it; the engine must then read what a fresh one reads.
-std::string afterWrite(const std::string& file, const std::optional<std::string>& before,
-                       const std::string& section, const std::string& key,
-                       const std::string& value) {
-    IniEngine engine, fresh;
-    if (before) put(file, *before);
-    if (before) engine.getString(section, key, "", 10, file);  // warm the cache
-    EXPECT_TRUE(engine.writeString(section, key, value, file));
-    EXPECT_EQ(engine.getString(section, key, "d", 5000, file),
-              fresh.getString(section, key, "d", 5000, file));
-    return get(file);
-}
-
-TEST_F(IniEngineWrite, ReplacesOrInsertsAKeyAndKeepsEveryOtherByte) {
+// Every byte a write does not change is kept (Wine rewrites files its own
+// way, so these bytes are checked here only).
+TEST_F(IniEngineWrite, ReplacesInsertsOrAppendsAndKeepsEveryOtherByte) {
     const std::string mixed =
         "; top comment\r\n\r\n[Main]\n  Key = old value  \n odd line without equals\r\n;c\r\n\r\n"
         "[Other]\r\nKey=x\r\n";
@@ -175,29 +91,21 @@ TEST_F(IniEngineWrite, ReplacesOrInsertsAKeyAndKeepsEveryOtherByte) {
         {"[S]\r\na=1\r\n[s]\r\nb=2\r\n", "S", "b", "3", "[S]\r\na=1\r\nb=3\r\n[s]\r\nb=2\r\n"},
         {"[S]\r\nk=1\r\nk=2\r\n", "s", "K", "9", "[S]\r\nK=9\r\nk=2\r\n"},
         {"[S]\r\nk=1", "S", "k", "22", "[S]\r\nk=22"},
-        {"[S]\r\nk=1\r\n", "S", "k", "", "[S]\r\nk=\r\n"},
         {"[S]\r\n", "S", "k", "  \"q\"  ", "[S]\r\nk=  \"q\"  \r\n"},  // written as given
         {"[S]\r\n", "S", "k", "ab\0cd"s, "[S]\r\nk=ab\r\n"},           // ends at a NUL
+        // A missing section goes at the end, after a line end if the file has none.
+        {"[A]\r\nk=v\r\n\r\n", "B", "k", "v", "[A]\r\nk=v\r\n\r\n[B]\r\nk=v\r\n"},
+        {"[A]\r\nk=v", "B", "k", "v", "[A]\r\nk=v\r\n[B]\r\nk=v\r\n"},
+        {"[A]\nk=v\n", "B", "k", "v", "[A]\nk=v\n[B]\r\nk=v\r\n"},
+        {"", "B", "k", "v", "[B]\r\nk=v\r\n"},
     };
-    int n = 0;
-    for (const auto& c : cases)
-        EXPECT_EQ(afterWrite(path(std::to_string(n++)), c[0], c[1], c[2], c[3]), c[4]) << c[0];
-}
-
-TEST_F(IniEngineWrite, AppendsAMissingSectionAndCreatesAMissingFile) {
-    const std::pair<std::optional<std::string>, std::string> cases[] = {
-        {"[A]\r\nk=v\r\n", "[A]\r\nk=v\r\n"},
-        {"[A]\r\nk=v", "[A]\r\nk=v\r\n"},
-        {"[A]\r\nk=v\r\n\r\n\r\n", "[A]\r\nk=v\r\n\r\n\r\n"},
-        {"[A]\nk=v\n", "[A]\nk=v\n"},
-        {"", ""},
-        {std::nullopt, ""},
-    };
-    int n = 0;
-    for (const auto& [before, kept] : cases)
-        EXPECT_EQ(afterWrite(path(std::to_string(n++)), before, "MiXed", "key", "val"),
-                  kept + "[MiXed]\r\nkey=val\r\n")
-            << before.value_or("(no file)");
+    for (const auto& c : cases) {
+        put(path("a.ini"), c[0]);
+        IniEngine engine;
+        engine.getString(c[1], c[2], "", 10, path("a.ini"));  // warm the cache
+        EXPECT_TRUE(engine.writeString(c[1], c[2], c[3], path("a.ini")));
+        EXPECT_EQ(get(path("a.ini")), c[4]) << c[0];
+    }
 }
 
 TEST_F(IniEngineWrite, RefusedWritesReturnFalseAndLeaveNoTrace) {
@@ -268,30 +176,6 @@ TEST_F(IniEngineWrite, ReplacesTheFileWholeAndKeepsItsMode) {
     EXPECT_EQ(statOf(path("new.ini")).st_mode & 07777, 0666u & ~mask);
 }
 
-TEST_F(IniEngineWrite, CachedDocumentMatchesTheFileAfterAnyWrite) {
-    // Texts that a fresh reading splits differently from how they were written.
-    const std::string writes[][3] = {{"S", "a=b", "1"},      {"S", "[T]", "2"},
-                                     {"S", ";c", "3"},       {"S", "k", "x\r\n[Injected]\r\ny=4"},
-                                     {"Odd]Name", "k", "5"}, {" Spaced ", " k ", " 6 "},
-                                     {"S", "", "7"}};
-    const std::string file = path("a.ini");
-    put(file, "[S]\r\nz=0\r\n");
-    IniEngine engine, fresh;
-    for (const auto& w : writes) ASSERT_TRUE(engine.writeString(w[0], w[1], w[2], file));
-    EXPECT_EQ(engine.getSectionNames(5000, file), fresh.getSectionNames(5000, file));
-    const std::string probes[][2] = {{"S", "a"},      {"S", "[T]"},      {"S", "k"},
-                                     {"S", "z"},      {"Injected", "y"}, {"Odd]Name", "k"},
-                                     {"Spaced", "k"}, {"S", ";c"}};
-    for (const auto& p : probes)
-        EXPECT_EQ(engine.getString(p[0], p[1], "d", 100, file),
-                  fresh.getString(p[0], p[1], "d", 100, file))
-            << p[0] << "/" << p[1];
-    EXPECT_EQ(fresh.getString("Injected", "y", "d", 100, file) +
-                  fresh.getString("Odd]Name", "k", "d", 100, file) +
-                  fresh.getString("Spaced", "k", "d", 100, file),
-              "456");
-}
-
 TEST_F(IniEngineCache, SeesEveryChangeMadeOutside) {
     struct Step {
         const char* name;
@@ -316,8 +200,8 @@ TEST_F(IniEngineCache, SeesEveryChangeMadeOutside) {
         SCOPED_TRACE(s.name);
         if (s.how == 'p' || s.how == 'a') put(file, s.bytes, s.how == 'a');
         if (s.how == 'r') put(file + ".new", s.bytes);
-        if (s.how == 'r') ASSERT_EQ(::rename((file + ".new").c_str(), file.c_str()), 0);
-        if (s.how == 'd') ASSERT_EQ(::unlink(file.c_str()), 0);
+        const int moved = s.how == 'r' ? ::rename((file + ".new").c_str(), file.c_str()) : 0;
+        ASSERT_EQ(s.how == 'd' ? ::unlink(file.c_str()) : moved, 0);
         EXPECT_EQ(engine.getString(s.section, s.key, "d", 100, file), s.expected);
         EXPECT_EQ(engine.getSectionNames(5000, file), s.names);
     }
