@@ -80,10 +80,10 @@ inline void removeTree(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
-inline bool setValue(const RegFixture& f, REGSAM view) {
+inline bool setValue(const RegFixture& f) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, f.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, f.key.c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     const auto* bytes = reinterpret_cast<const BYTE*>(f.bytes.data());
     const bool ok = f.name.empty() || RegSetValueExA(key, f.name.c_str(), 0, f.type, bytes,
@@ -93,13 +93,12 @@ inline bool setValue(const RegFixture& f, REGSAM view) {
 }
 
 inline void deleteRegistryFixture() {
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY software = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, &software))
-            continue;
-        RegDeleteTreeA(software, "QuilletContract");
-        RegCloseKey(software);
-    }
+    HKEY software = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                      &software))
+        return;
+    RegDeleteTreeA(software, "QuilletContract");
+    RegCloseKey(software);
 }
 #else
 const bool kWindows = false;
@@ -206,13 +205,12 @@ public:
         if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
         return std::shared_ptr<void>(h, CloseHandle);
     }
-    // HKEY_LOCAL_MACHINE, 32-bit view; set64BitOnly: false where there is one view only.
+    // HKEY_LOCAL_MACHINE, 32-bit view.
     void setRegistry(const std::vector<RegFixture>& fixtures) {
         deleteRegistryFixture();
         for (const auto& f : fixtures)
-            if (!setValue(f, KEY_WOW64_32KEY)) throw std::runtime_error(f.key + ": no rights?");
+            if (!setValue(f)) throw std::runtime_error(f.key + ": no rights?");
     }
-    bool set64BitOnly(const RegFixture& fixture) { return setValue(fixture, KEY_WOW64_64KEY); }
     // As FolderEntry::nativeName and FolderEntry::name spell a UTF-8 name.
     static std::string nativeName(const std::string& utf8) {
         const std::wstring name = wide(utf8, CP_UTF8);
@@ -263,7 +261,6 @@ private:
             out << "\r\n";
         }
     }
-    bool set64BitOnly(const RegFixture&) { return false; }
     static std::string nativeName(const std::string& utf8) { return utf8; }
     static std::string ansiName(const std::string& utf8) { return utf8; }
     static std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }

