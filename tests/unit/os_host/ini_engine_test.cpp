@@ -6,15 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
-
-#include "os/host/ansi_text.h"
 
 namespace quillet::os::host {
 namespace {
@@ -122,21 +119,6 @@ TEST_F(IniEngineWrite, RefusedWritesReturnFalseAndLeaveNoTrace) {
     EXPECT_EQ(engine.getString("S", "k", "", 10, path("readonly.ini")), "1");
 }
 
-TEST_F(IniEngineWrite, AUtf16FileIsReadAndWrittenAsUtf16) {
-    const auto utf16 = [](const std::string& text) { return "\xFF\xFE"s + utf8ToUtf16le(text); };
-    const std::string file = path("health.ini");
-    put(file,
-        utf16("[SERVICE]\r\nsvcfiles=KORBGuard\r\n[CONFIGURATION]\r\nnote=\xC3\xA9t\xC3\xA9\r\n"));
-    IniEngine engine;
-    EXPECT_EQ(engine.getString("service", "SVCFILES", "", 50, file), "KORBGuard");
-    EXPECT_EQ(engine.getString("CONFIGURATION", "note", "", 50, file), "\xC3\xA9t\xC3\xA9");
-    EXPECT_EQ(engine.getSectionNames(100, file), "SERVICE\0CONFIGURATION\0"s);
-    ASSERT_TRUE(engine.writeString("SERVICE", "status", "0", file));
-    ASSERT_TRUE(engine.writeString("NEW", "k", "\xC3\xBC", file));
-    EXPECT_EQ(get(file), utf16("[SERVICE]\r\nsvcfiles=KORBGuard\r\nstatus=0\r\n[CONFIGURATION]\r\n"
-                               "note=\xC3\xA9t\xC3\xA9\r\n[NEW]\r\nk=\xC3\xBC\r\n"));
-}
-
 TEST_F(IniEngineWrite, RemovesTemporariesThatAKilledWriterLeft) {
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
@@ -221,50 +203,6 @@ TEST_F(IniEngineCache, SameStampDoesNotHideAChangeWhileTheClockIsOnIt) {
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     ASSERT_EQ(statOf(file).st_ino, before.st_ino);
     EXPECT_EQ(engine.getString("S", "k", "d", 100, file), "2");
-}
-
-TEST_F(IniEngineCache, ExternalAppendsBetweenWritesKeepTheFileExact) {
-    // The device list's pattern: keys written one by one per section, then
-    // line ends appended from outside after every section.
-    const std::string file = path("devices.ini");
-    IniEngine engine, fresh;
-    std::string expected;
-    for (int d = 0; d < 40; ++d) {
-        const std::string device = "PC" + std::to_string(d);
-        expected += "[" + device + "]\r\n";
-        for (int k = 0; k < 19; ++k) {
-            const std::string key = "Key" + std::to_string(k);
-            ASSERT_EQ(engine.getString(device, key, "", 255, file), "");
-            ASSERT_TRUE(engine.writeString(device, key, device + key, file));
-            expected += key + "=" + device + key + "\r\n";
-        }
-        put(file, "\r\n\r\n", true);
-        expected += "\r\n\r\n";
-    }
-    ASSERT_EQ(get(file), expected);
-    EXPECT_EQ(engine.getSectionNames(5000, file), fresh.getSectionNames(5000, file));
-}
-
-TEST_F(IniEngineCache, ReadsOfAnUnchangedLargeFileDoNotParseItAgain) {
-    const std::string file = path("big.ini");
-    std::string text;
-    for (int i = 0; i < 60000; ++i)  // 3,000 sections of 20 keys
-        text += (i % 20 ? "" : "[Device" + std::to_string(i / 20) + "]\r\n") + "Key" +
-                std::to_string(i % 20) + "=value " + std::to_string(i) + "\r\n";
-    put(file, text);
-    setMtimeFromNow(file, -3600);
-    IniEngine engine;
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 60000; i += 7) {
-        const auto section = "device" + std::to_string(i / 20),
-                   key = "key" + std::to_string(i % 20);
-        ASSERT_EQ(engine.getString(section, key, "", 255, file), "value " + std::to_string(i));
-    }
-    // A parse per read costs milliseconds each, minutes for these 8,572 reads.
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
-    const std::string names = engine.getSectionNames(5000, file);
-    EXPECT_EQ(names.substr(0, 16), "Device0\0Device1\0"s);
-    EXPECT_EQ(names.size(), 5000u - 2);  // does not fit: cut
 }
 
 }  // namespace
