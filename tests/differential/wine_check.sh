@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Runs one Windows test program under the test run's Wine prefix; the
-# emulator of the Windows contract suite (tests/unit/os).
+# Runs one Windows test program in the test run's Wine prefix:
 #   wine_check.sh PROGRAM.exe [ARGS...]
 # Exits 77 (skipped) when Wine or the program is missing, unless
 # QUILLET_SCENARIO_STRICT=1 asks for every Wine test to run.
@@ -14,9 +13,8 @@ missing() {
 command -v wine >/dev/null || missing "wine is not installed"
 [[ -f $program ]] || missing "$program is not built"
 : "${WINEPREFIX:?the Wine prefix of the test run}"
-export WINEDEBUG=-all
 # Wine spells Unix file names in the locale's character set: UTF-8 holds any name.
-export LC_ALL=C.UTF-8
+export WINEDEBUG=-all LC_ALL=C.UTF-8
 # Output goes to a file: Wine's own processes must not inherit a pipe.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT

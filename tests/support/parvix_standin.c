@@ -1,90 +1,66 @@
 /*
- * parvix_standin: takes the place of the agent's configuration tool
- * Parvix.exe in the scenarios. Copied into an install folder as Parvix.exe,
- * it records every start and ends:
- *
- *   it appends one line to parvix_runs.txt beside itself: each argument (as
- *   the C runtime parsed the command line) in square brackets, then CR LF, so
- *   a start with the one parameter Local gives "[Local]";
- *   when ApplicationLog\MNStatusLog.txt (the agent's activity log) exists
- *   beside it, it appends a line of its own there in the log's layout,
- *   "MM/DD/YYYY HH:MM:SS" TAB "TEST : parvix_standin ran with [Local]", so
- *   the log shows where the tool ran among the run's own lines;
- *   when parvix_sleep_ms.txt lies beside it, it first sleeps the number of
- *   milliseconds written there (a tool that takes its time);
- *   its exit code is the number in parvix_exit_code.txt beside it, 0 without
- *   that file.
- *
- * A GUI-subsystem program (built with -mwindows): the tool is started hidden
- * from a program without a console, and must not open one.
+ * Stands in for the agent's configuration tool: copied into an install folder
+ * as Parvix.exe, it
+ *   - first sleeps the milliseconds written in parvix_sleep_ms.txt beside it,
+ *     if there is one (a tool that takes its time);
+ *   - appends its arguments, each in square brackets, and CR LF to
+ *     parvix_runs.txt beside it ("[Local]");
+ *   - when ApplicationLog\MNStatusLog.txt exists beside it, appends
+ *     "MM/DD/YYYY HH:MM:SS<TAB>TEST : parvix_standin ran with [Local]" there,
+ *     so the log shows where the tool ran among the run's own lines;
+ *   - exits with the number in parvix_exit_code.txt beside it (0 without one).
+ * A GUI-subsystem program (-mwindows): it is started hidden and must not open
+ * a console.
  */
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
-/* The folder of this program, with its final backslash; "" when unknown. */
-static void ownFolder(char* folder, size_t size) {
-    DWORD length = GetModuleFileNameA(NULL, folder, (DWORD)size);
-    if (length == 0 || length >= size) {
-        folder[0] = '\0';
-        return;
-    }
-    char* slash = strrchr(folder, '\\');
-    if (slash)
-        slash[1] = '\0';
-    else
-        folder[0] = '\0';
+static char g_folder[MAX_PATH * 2], g_path[MAX_PATH * 3];
+
+/* A file beside this program. */
+static const char* beside(const char* name) {
+    snprintf(g_path, sizeof g_path, "%s%s", g_folder, name);
+    return g_path;
 }
 
-/* The number written in a file beside this program; `fallback` without one. */
-static long numberBeside(const char* folder, const char* name, long fallback) {
-    char path[MAX_PATH * 2];
-    snprintf(path, sizeof path, "%s%s", folder, name);
-    FILE* file = fopen(path, "rb");
-    if (!file) return fallback;
-    long number = fallback;
-    if (fscanf(file, "%ld", &number) != 1) number = fallback;
-    fclose(file);
+static long numberBeside(const char* name) {
+    long number = 0;
+    FILE* file = fopen(beside(name), "rb");
+    if (file && fscanf(file, "%ld", &number) != 1) number = 0;
+    if (file) fclose(file);
     return number;
 }
 
-/* Appends the line to the agent's activity log beside this program, if any. */
-static void logBeside(const char* folder, const char* arguments) {
-    char path[MAX_PATH * 2];
-    snprintf(path, sizeof path, "%sApplicationLog\\MNStatusLog.txt", folder);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
-    FILE* log = fopen(path, "ab");
-    if (!log) return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    fprintf(log, "%02u/%02u/%04u %02u:%02u:%02u\tTEST : parvix_standin ran with %s\r\n", now.wMonth,
-            now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, arguments);
-    fclose(log);
-}
-
 int main(int argc, char** argv) {
-    char folder[MAX_PATH * 2];
-    ownFolder(folder, sizeof folder);
-
-    long sleepMs = numberBeside(folder, "parvix_sleep_ms.txt", 0);
-    if (sleepMs > 0) Sleep((DWORD)sleepMs);
+    DWORD length = GetModuleFileNameA(NULL, g_folder, MAX_PATH);
+    char* slash = length < MAX_PATH ? strrchr(g_folder, '\\') : NULL;
+    if (slash)
+        slash[1] = '\0';
+    else
+        g_folder[0] = '\0';
+    if (numberBeside("parvix_sleep_ms.txt") > 0) Sleep((DWORD)numberBeside("parvix_sleep_ms.txt"));
 
     char arguments[4096] = "";
-    size_t used = 0;
-    for (int i = 1; i < argc && used < sizeof arguments; ++i) {
-        int n = snprintf(arguments + used, sizeof arguments - used, "[%s]", argv[i]);
-        if (n < 0) break;
-        used += (size_t)n;
+    for (int i = 1; i < argc; ++i) {
+        size_t used = strlen(arguments);
+        snprintf(arguments + used, sizeof arguments - used, "[%s]", argv[i]);
     }
-
-    char path[MAX_PATH * 2];
-    snprintf(path, sizeof path, "%sparvix_runs.txt", folder);
-    FILE* runs = fopen(path, "ab");
+    FILE* runs = fopen(beside("parvix_runs.txt"), "ab");
     if (!runs) return 125;
     fprintf(runs, "%s\r\n", arguments);
     fclose(runs);
-    logBeside(folder, arguments);
 
-    return (int)numberBeside(folder, "parvix_exit_code.txt", 0);
+    FILE* log =
+        GetFileAttributesA(beside("ApplicationLog\\MNStatusLog.txt")) != INVALID_FILE_ATTRIBUTES
+            ? fopen(g_path, "ab")
+            : NULL;
+    if (log) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        fprintf(log, "%02u/%02u/%04u %02u:%02u:%02u\tTEST : parvix_standin ran with %s\r\n",
+                now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, arguments);
+        fclose(log);
+    }
+    return (int)numberBeside("parvix_exit_code.txt");
 }

@@ -1,12 +1,9 @@
 /*
- * test_logparser.dll: a library that regsvr32 can register, standing in for
- * the agent's Logparser.dll in the scenarios. Copied into an install folder as
- * Logparser.dll:
- *
- *   DllRegisterServer appends "registered" + CR LF to logparser_calls.txt in
- *   the library's own folder and returns S_OK, so `regsvr32 /s PATH` ends
- *   with 0 and the file shows that the library at exactly PATH was loaded;
- *   DllUnregisterServer appends "unregistered" the same way.
+ * Stands in for the agent's Logparser.dll: DllRegisterServer appends
+ * "registered" CR LF (DllUnregisterServer "unregistered") to
+ * logparser_calls.txt in the library's own folder and returns S_OK, so that
+ * `regsvr32 /s PATH` ends with 0 and the file shows that the library at
+ * exactly PATH was loaded.
  */
 #include <stdio.h>
 #include <string.h>
@@ -20,25 +17,16 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     return TRUE;
 }
 
-static void record(const char* what) {
-    char path[MAX_PATH * 2];
+static HRESULT record(const char* what) {
+    char path[MAX_PATH + 32] = "";
     DWORD length = GetModuleFileNameA(g_module, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    char* slash = strrchr(path, '\\');
-    if (!slash) return;
-    strcpy(slash + 1, "logparser_calls.txt");
-    FILE* calls = fopen(path, "ab");
-    if (!calls) return;
-    fprintf(calls, "%s\r\n", what);
-    fclose(calls);
-}
-
-__declspec(dllexport) HRESULT WINAPI DllRegisterServer(void) {
-    record("registered");
+    char* slash = length < MAX_PATH ? strrchr(path, '\\') : NULL;
+    if (slash) strcpy(slash + 1, "logparser_calls.txt");
+    FILE* calls = slash ? fopen(path, "ab") : NULL;
+    if (calls) fprintf(calls, "%s\r\n", what);
+    if (calls) fclose(calls);
     return S_OK;
 }
 
-__declspec(dllexport) HRESULT WINAPI DllUnregisterServer(void) {
-    record("unregistered");
-    return S_OK;
-}
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer(void) { return record("registered"); }
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer(void) { return record("unregistered"); }

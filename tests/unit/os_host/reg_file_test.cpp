@@ -74,6 +74,8 @@ TEST(RegistryFileValues, EachValueFormGivesItsTypeAndTheBytesTheAnsiQueryReturns
         {"continuation lines", false, "\"v\"=hex:01,\\\r\n    02,\\\r\n\t03", "3:\1\2\3"s},
         {"continuation at end of file", false, "\"v\"=hex:01,\\", "3:\x01"s},
         {"default value via @", false, R"(@="dflt")", "1:dflt\0"s},
+        {"a later spelling replaces the value", false, "\"V\"=\"first\"\r\n\"v\"=dword:7",
+         "4:\7\0\0\0"s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -81,34 +83,6 @@ TEST(RegistryFileValues, EachValueFormGivesItsTypeAndTheBytesTheAnsiQueryReturns
         EXPECT_EQ(p.warnings.str(), "");
         EXPECT_EQ(typed(p.reg, "Software\\T", c.line[0] == '@' ? "" : "v"), c.expected);
     }
-}
-
-TEST(RegistryFileValues, KeyAndValueNamesMatchWithoutRegardToCase) {
-    Parsed p(kHeader5 + hklm("Software\\KORBOD") + "\"InstallationPath\"=\"C:\\\\A\\\\\"\r\n" +
-             "\"\303\234bung\"=\"latin\"\r\n\"\xd0\x9f\xd1\x83\xd1\x82\xd1\x8c\"=\"cyrillic\"\r\n"
-             "\"\344b\"=\"ansi\"\r\n\"dup\"=\"first\"\r\n\"DUP\"=dword:7\r\n" +
-             hklm("Software\\KORBOD\\Device") + "\"a\"=\"old\"\r\n\"b\"=\"kept\"\r\n" +
-             hklm("SOFTWARE\\korbod\\DEVICE") + "\"A\"=\"new\"\r\n");
-    const std::string lookups[][3] = {
-        {"Software\\KORBOD\\", "INSTALLATIONPATH", "1:C:\\A\\\0"s},
-        {"SOFTWARE\\korbod", "installationpath", "1:C:\\A\\\0"s},
-        {"Software\\KORBOD", "\303\274BUNG", "1:latin\0"s},                         // ü / Ü
-        {"Software\\KORBOD", "\xd0\x9f\xd0\xa3\xd0\xa2\xd0\xac", "1:cyrillic\0"s},  // ПУТЬ
-        {"Software\\KORBOD", "\344b", "1:ansi\0"s},    // not UTF-8: matched byte for byte
-        {"Software\\KORBOD", "Dup", "4:\x07\0\0\0"s},  // a later spelling replaces the value
-        {"software\\korbod\\device", "a", "1:new\0"s},
-        {"Software\\KORBOD\\Device", "b", "1:kept\0"s},  // the key defined twice merges
-        {"Software\\KORBOD", "InstallationPat", "none"},
-        {"Software\\KORBO", "InstallationPath", "none"},
-        {"Software\\KORBOD\\\\", "InstallationPath", "none"},
-        {"\\Software\\KORBOD", "InstallationPath", "none"},
-        {"Software\\KORBOD", "", "none"}  // no default value was set
-    };
-    for (const auto& l : lookups)
-        EXPECT_EQ(typed(p.reg, l[0], l[1]), l[2]) << l[0] << " / " << l[1];
-    // The key keeps the spelling it was first created with.
-    EXPECT_EQ(p.reg.subkeys("Software\\KORBOD"), std::vector<std::string>{"Device"});
-    EXPECT_EQ(p.warnings.str(), "");
 }
 
 TEST(RegistryFileScripts, DeletionsMergesAndOtherHivesShapeTheTree) {
@@ -148,6 +122,17 @@ TEST(RegistryFileScripts, DeletionsMergesAndOtherHivesShapeTheTree) {
          "; comment\r\n# also\r\n\r\n   [HKEY_LOCAL_MACHINE\\T]   \r\n\t" + a +
              "  ; \"b\"=\"1\"\r\n",
          "T:a", "T:b"},
+        {"key and value names match without regard to case, beyond ASCII too",
+         hklm("Software\\KORBOD") +
+             "\"Path\"=\"1\"\r\n\"\303\234bung\"=\"1\"\r\n\"\344b\"=\"1\"\r\n" +
+             "\"\xd0\x9f\xd1\x83\xd1\x82\xd1\x8c\"=\"1\"\r\n" + hklm("Software\\KORBOD\\Device") +
+             a + hklm("SOFTWARE\\korbod\\DEVICE") + "\"b\"=\"1\"\r\n",
+         "SOFTWARE\\korbod\\:PATH Software\\KORBOD:\303\274BUNG Software\\KORBOD:\344b "
+         "Software\\KORBOD:\xd0\x9f\xd0\xa3\xd0\xa2\xd0\xac software\\korbod\\device:A "
+         "Software\\KORBOD\\Device:b",
+         "Software\\KORBOD:Pat Software\\KORBO:Path Software\\KORBOD\\\\:Path "
+         "\\Software\\KORBOD:Path "
+         "Software\\KORBOD:"},
         {"LF-only line ends", "[HKEY_LOCAL_MACHINE\\T]\n\"a\"=hex:01,\\\n  02\n\"b\"=\"1\"\n",
          "T:a T:b", ""},
     };
@@ -294,30 +279,6 @@ TEST(RegistryFileWineExports, EveryExportReadsEveryType) {
         EXPECT_EQ(typed(reg, "Software\\KORBOD\\ManagedMachines\\PC1", "NAME"), "1:PC1\0"s);
         EXPECT_EQ(typed(reg, "Software\\KORBOD\\ManagedpOSIX\\HV1", "Port"), "4:\xbb\x01\0\0"s);
     }
-}
-
-TEST(RegistryFileRegedit4, HandWrittenAnsiFileKeepsItsBytes) {
-    std::ostringstream warnings;
-    const auto reg = RegistryFile::load(QUILLET_TEST_DATA "/reg/regedit4_ansi.reg", warnings);
-    EXPECT_EQ(warnings.str(), "");
-    const std::string values[][2] = {
-        {"InstallationPath", "1:C:\\Agents\\KORBOD\\\0"s},
-        {"Type", "1:RULK\0"s},
-        {"REGID", "1:RID-4711\0"s},
-        {"LogDir", "2:%SystemRoot%\\Logs\0"s},
-        {"Names", "7:x\0y\0\0"s},
-        {"Owner", "1:M\xfcller\0"s},
-        {"", "1:ansi default\0"s},
-        {"Ignored", "none"},  // under HKEY_CURRENT_USER
-    };
-    for (const auto& v : values) EXPECT_EQ(typed(reg, "Software\\KORBOD", v[0]), v[1]) << v[0];
-    EXPECT_EQ(reg.subkeys("Software\\KORBOD\\ManagedMachines"),
-              (std::vector<std::string>{"ws-01", "WS-02"}));
-    const auto key = reg.query("Software\\KORBOD\\ManagedMachines\\WS-02", "Key");
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(key->data.size(), 26u);
-    EXPECT_EQ(key->data.back(), 0x99);
-    EXPECT_EQ(reg.subkeys("Software"), std::vector<std::string>{"KORBOD"});
 }
 
 TEST(RegistryFileLoad, MissingFileIsEmptySilentlyAndUnreadableOneWithAWarning) {
