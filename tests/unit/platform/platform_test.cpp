@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
-#include <chrono>
 #include <csignal>
 
 #include "platform/activity_log.h"
 #include "platform/ini.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/status_report.h"
 #include "support/fake_system.h"
@@ -24,7 +21,7 @@ TEST(ActivityLog, RemovesCrLfPairsButKeepsLoneBreaks) {
               "12/05/2026 04:13:01\tab\nc\rd\re\n\r\r\n");
 }
 
-TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDiskOrAReadOnlyLog) {
+TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDisk) {
     // The file size limit stands in for a disk that fills in the middle of a
     // line: the write takes what fits, then fails.
     FakeRun f;
@@ -41,11 +38,6 @@ TEST(ActivityLog, LinesAreWholeOrAbsentOnAFullDiskOrAReadOnlyLog) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(f.read(log), before);
-
-    chmod(f.hostFile(log).c_str(), 0444);
-    PblSubWriteLog(f.ctx, "INF : refused even to an administrator");
-    EXPECT_EQ(f.read(log), before);
-    chmod(f.hostFile(log).c_str(), 0644);
     PblSubWriteLog(f.ctx, "INF : after");
     EXPECT_EQ(f.read(log), before + "12/05/2026 04:13:01\tINF : after\r\n");
 }
@@ -57,29 +49,6 @@ TEST(IniAccess, ReadersCutAtTheirBuffers) {
     f.writeFile("Configuration\\Test.ini", "[S]\r\nk=" + std::string(5000, 'v') + "\r\n");
     EXPECT_EQ(ReadIniString(f.ctx, "S", "k", kFile), std::string(4999, 'v'));
     EXPECT_EQ(GetKeyValue(f.ctx, "s", "K", kFile), std::string(254, 'v'));
-}
-
-TEST(IniAccess, WriteIniStringDropsFailuresAndSetKeyValueLogsThem) {
-    FakeRun f;
-    f.os.failOn("iniWriteString", "Test.ini");
-    WriteIniString(f.ctx, kFile, "S", "k", "v");
-    EXPECT_FALSE(f.exists("ApplicationLog\\MNStatusLog.txt"));
-    EXPECT_TRUE(SetKeyValue(f.ctx, "S", "k", "v", kFile));
-    EXPECT_EQ(f.logMessages(),
-              std::vector<std::string>{
-                  "ERR : Error Source : SetKeyValue(),Error Number : 5,Desc:Access is denied."});
-}
-
-TEST(ExecuteAndWait, EndsAProgramThatOutlivesItsTimeout) {
-    FakeRun f;
-    f.writeFile("Slow.exe", "#!/bin/sh\nsleep 30\n");
-    chmod(f.hostFile("Slow.exe").c_str(), 0755);
-    std::string number = "x", text = "y";
-    std::uint32_t timeout = 300;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ExecuteAndWait(f.ctx, f.install + "Slow.exe", "Local", number, text, timeout));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(number + " " + text, "258 The wait operation timed out.");
 }
 
 TEST(RegistryConversion, GivesTheTextTheRunSees) {
@@ -104,26 +73,16 @@ TEST(RegistryConversion, GivesTheTextTheRunSees) {
     }
 }
 
-TEST(StatusReport, DescriptionIsOneValueAndDroppedForTheUpperCaseSuccess) {
-    struct Case {
-        const char* status;
-        std::string description, desc;
-    } cases[] = {
-        {"SUCCESS", "dropped", ""},
-        {"Failed", "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success",
-         "bad[STATUS_INFO]LastRunStatusCode=Success"},
-    };
-    for (const auto& c : cases) {
-        FakeRun f;
-        f.run.statusDescription = c.description;
-        PriSubGeneratePID(f.ctx, c.status, c.description, "X");
-        const std::string text = f.read("PMStatus\\12345_Quillet_20261205041301.ini");
-        EXPECT_NE(text.find("\r\nDesc=" + c.desc + "\r\nPID=X\r\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("\r\nLastRunStatusCode=" + std::string(c.status) + "\r\n"),
-                  std::string::npos);
-        EXPECT_EQ(f.os.sleeps, std::vector<std::uint32_t>{2000});
-        EXPECT_EQ(f.run.statusDescription, "");
-    }
+TEST(StatusReport, DescriptionIsOneValueAndTheReportIsFollowedByThePause) {
+    FakeRun f;
+    f.run.statusDescription = "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success";
+    PriSubGeneratePID(f.ctx, "Failed", f.run.statusDescription, "X");
+    const std::string text = f.read("PMStatus\\12345_Quillet_20261205041301.ini");
+    EXPECT_NE(text.find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\nLastRunStatusCode=Failed\r\n"), std::string::npos);
+    EXPECT_EQ(f.os.sleeps, std::vector<std::uint32_t>{2000});
+    EXPECT_EQ(f.run.statusDescription, "");
 }
 
 TEST(StatusReport, AReportThatCannotBeWrittenWholeIsLoggedAndLeftOutWithoutThePause) {
