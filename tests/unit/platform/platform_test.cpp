@@ -13,6 +13,7 @@ namespace quillet {
 namespace {
 
 using testing::FakeRun;
+using Lines = std::vector<std::string>;
 
 TEST(ActivityLog, RemovesCrLfPairsButKeepsLoneBreaks) {
     FakeRun f;
@@ -73,38 +74,33 @@ TEST(RegistryConversion, GivesTheTextTheRunSees) {
     }
 }
 
-TEST(StatusReport, DescriptionIsOneValueAndTheReportIsFollowedByThePause) {
-    FakeRun f;
-    f.run.statusDescription = "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success";
-    PriSubGeneratePID(f.ctx, "Failed", f.run.statusDescription, "X");
-    const std::string text = f.read("PMStatus\\12345_Quillet_20261205041301.ini");
-    EXPECT_NE(text.find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X\r\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("\r\nLastRunStatusCode=Failed\r\n"), std::string::npos);
-    EXPECT_EQ(f.os.sleeps, std::vector<std::uint32_t>{2000});
-    EXPECT_EQ(f.run.statusDescription, "");
-}
-
-TEST(StatusReport, AReportThatCannotBeWrittenWholeIsLoggedAndLeftOutWithoutThePause) {
-    // Refused after so many of its writes (as on a full disk), or not even created.
-    for (const int allowed : {0, 3, 6, -1}) {
+TEST(StatusReport, IsWholeWithItsDescOnOneLineThenPausesOrIsLoggedAndLeftOut) {
+    // Refused after so many of its writes (as on a full disk), not even
+    // created (-1), or written whole (7: all its writes go through).
+    const std::string name = "PMStatus\\12345_Quillet_20261205041301.ini";
+    for (const int allowed : {0, 3, 6, -1, 7}) {
         FakeRun f;
         if (allowed >= 0)
-            f.os.refuseIniWrites("PMStatus\\12345_Quillet_20261205041301.ini", allowed);
+            f.os.refuseIniWrites(name, allowed);
         else
             f.os.failOn("appendToFile", ".ini");
-        f.run.statusDescription = "pending";
-        PriSubGeneratePID(f.ctx, "Failed", "pending", "MN Status Check");
-        EXPECT_EQ(f.logMessages(),
-                  std::vector<std::string>{
-                      "ERR : Error while generating PID. Error No.: " +
-                      std::string(allowed >= 0 ? "112, Error Description : There is not enough "
+        f.run.statusDescription = "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success";
+        PriSubGeneratePID(f.ctx, "Failed", f.run.statusDescription, "X");
+        const bool whole = allowed == 7;
+        const std::string error = allowed >= 0 ? "112, Error Description : There is not enough "
                                                  "space on the disk."
-                                               : "5, Error Description : Access is denied.") +
-                      ", Source = PriSubGeneratePID()"})
+                                               : "5, Error Description : Access is denied.";
+        EXPECT_EQ(f.logMessages(), whole ? Lines{}
+                                         : Lines{"ERR : Error while generating PID. Error No.: " +
+                                                 error + ", Source = PriSubGeneratePID()"})
             << allowed;
-        EXPECT_TRUE(f.reportFiles().empty()) << "no partial report is left for the agent";
-        EXPECT_TRUE(f.os.sleeps.empty());
+        // No partial report is left for the agent to upload.
+        EXPECT_EQ(f.reportFiles().size(), whole ? 1u : 0u) << allowed;
+        EXPECT_EQ(
+            f.read(name).find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X\r\n") !=
+                std::string::npos,
+            whole);
+        EXPECT_EQ(f.os.sleeps.size(), whole ? 1u : 0u) << "the 2 s pause after a whole report";
         EXPECT_EQ(f.run.statusDescription, "");
     }
 }
