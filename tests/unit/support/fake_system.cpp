@@ -1,6 +1,7 @@
 #include "support/fake_system.h"
 
 #include <stdlib.h>
+#include <time.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -55,29 +56,19 @@ private:
     std::vector<os::FolderEntry> entries_;
     std::size_t at_ = 0;
 };
-}  // namespace
 
-TempFolder::TempFolder() {
+std::string newTempFolder() {
     std::string name = (fs::temp_directory_path() / "quillet-unit-XXXXXX").string();
     if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    path = name;
+    return name;
 }
+}  // namespace
 
-TempFolder::~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-}
-
-std::time_t localSeconds(const os::LocalTime& t) {
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+FakeSystem::FakeSystem(const std::string& machine) : HostSystem(machine, "") {
+    std::tm start{};
+    strptime("2026-12-05 04:13:01", "%Y-%m-%d %H:%M:%S", &start);
+    start.tm_isdst = -1;
+    clock = std::mktime(&start);
 }
 
 os::LocalTime FakeSystem::now() {
@@ -116,11 +107,6 @@ void FakeSystem::deleteFile(const std::string& path) {
     HostSystem::deleteFile(path);
 }
 
-void FakeSystem::refuseIniWrites(const std::string& pathSuffix, int afterWrites) {
-    refusedSuffix_ = pathSuffix;
-    writesLeft_ = afterWrites;
-}
-
 Failure FakeSystem::lastFailure() {
     return refused_ ? Failure(112, "There is not enough space on the disk.")
                     : HostSystem::lastFailure();
@@ -128,7 +114,6 @@ Failure FakeSystem::lastFailure() {
 
 bool FakeSystem::iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
-    failIfInjected("iniWriteString", file);
     refused_ = writesLeft_ >= 0 && endsWith(file, refusedSuffix_) && writesLeft_-- == 0;
     if (refused_) {
         writesLeft_ = 0;
@@ -137,9 +122,16 @@ bool FakeSystem::iniWriteString(const std::string& section, const std::string& k
     return HostSystem::iniWriteString(section, key, value, file);
 }
 
+FakeRun::FakeRun(const std::string& more) : root(newTempFolder()), os(root) { registry(more); }
+
+FakeRun::~FakeRun() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+}
+
 void FakeRun::registry(const std::string& more, const std::string& type) const {
     // Written beside and renamed: the host reloads a registry file that changed.
-    const std::string file = machine.path + "/registry.reg";
+    const std::string file = root + "/registry.reg";
     std::ofstream(file + ".new") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\KORBOD]\n"
                                  << "\"InstallationPath\"=\"C:\\\\Agents\\\\KORBOD\"\n"
                                  << "\"Type\"=\"" << type << "\"\n\"RegID\"=\"12345\"\n\n"
@@ -156,11 +148,6 @@ void FakeRun::writeFile(const std::string& relative, const std::string& bytes) c
     const fs::path p = hostFile(relative);
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << bytes;
-}
-
-bool FakeRun::exists(const std::string& relative) const {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(hostFile(relative), ec));
 }
 
 std::string FakeRun::read(const std::string& relative) const {

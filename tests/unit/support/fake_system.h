@@ -12,23 +12,13 @@
 
 namespace quillet::testing {
 
-struct TempFolder {
-    TempFolder();
-    ~TempFolder();
-    std::string path;
-};
-
-// Local time as a time_t: a test can move it by days or read it back as a
-// LocalTime without calendar arithmetic of its own.
-std::time_t localSeconds(const os::LocalTime& t);
-
 class FakeSystem : public os::host::HostSystem {
 public:
-    explicit FakeSystem(const std::string& machine) : HostSystem(machine, "") {}
+    explicit FakeSystem(const std::string& machine);
 
-    // Starts at 2026-12-05 04:13:01; moves by sleep() and by `tick` seconds
-    // after each reading.
-    std::time_t clock = localSeconds({2026, 12, 5, 4, 13, 1});
+    // Starts at 2026-12-05 04:13:01 local time; moves by sleep() and by
+    // `tick` seconds after each reading.
+    std::time_t clock;
     long tick = 0;
     std::vector<std::uint32_t> sleeps;
     os::LocalTime now() override;
@@ -37,18 +27,21 @@ public:
     std::string command;
     std::string commandText() override { return command; }
 
-    // The call `operation` ("appendToFile", "deleteFile", "iniWriteString";
-    // in a walk "listFolder" for the opening of a folder, "deleteFile" or
-    // "removeFolder" for a removal, "listEntry" for a listing that breaks off
-    // once at an entry) throws when its Windows path ends with `pathSuffix`;
-    // folders' paths end with "\".
+    // The call `operation` ("appendToFile", "deleteFile"; in a walk
+    // "listFolder" for the opening of a folder, "deleteFile" or "removeFolder"
+    // for a removal, "listEntry" for a listing that breaks off once at an
+    // entry) throws when its Windows path ends with `pathSuffix`; folders'
+    // paths end with "\".
     void failOn(const std::string& operation, const std::string& pathSuffix) {
         failures_.push_back({operation, pathSuffix});
     }
     void failIfInjected(const std::string& operation, const std::string& path);
     // INI writes to a file whose path ends so are refused by return value, as
     // on a full disk, once `afterWrites` of them went through.
-    void refuseIniWrites(const std::string& pathSuffix, int afterWrites);
+    void refuseIniWrites(const std::string& pathSuffix, int afterWrites) {
+        refusedSuffix_ = pathSuffix;
+        writesLeft_ = afterWrites;
+    }
     Failure lastFailure() override;
     // Called with a subfolder's Windows path just before a walk opens it.
     std::function<void(const std::string& path)> beforeOpenSubfolder;
@@ -67,22 +60,23 @@ private:
     bool refused_ = false;
 };
 
-// A run over a fake machine whose agent is installed in C:\Agents\KORBOD\.
+// A run over a fake machine (a temporary folder, removed at the end) whose
+// agent is installed in C:\Agents\KORBOD\.
 struct FakeRun {
-    TempFolder machine;
-    FakeSystem os{machine.path};
+    std::string root;
+    FakeSystem os;
     RunState run;
     Context ctx{os, run};
     std::string install = "C:\\Agents\\KORBOD\\";
 
     // The agent's key with RegID 12345 and Type RULK, and the `more` lines.
-    explicit FakeRun(const std::string& more = "") { registry(more); }
+    explicit FakeRun(const std::string& more = "");
+    ~FakeRun();
     // Writes the registry file: the agent's key, then `more` (REGEDIT4 lines).
     void registry(const std::string& more, const std::string& type = "RULK") const;
     std::string hostFile(const std::string& relative) const;
     void writeFile(const std::string& relative, const std::string& bytes) const;
-    bool exists(const std::string& relative) const;
-    std::string read(const std::string& relative) const;
+    std::string read(const std::string& relative) const;  // "" when missing
     // The log's messages without their timestamps and line ends.
     std::vector<std::string> logMessages() const;
     std::vector<std::string> reportFiles() const;  // names in PMStatus\, sorted
