@@ -20,6 +20,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness.checks import compare_snapshots, snapshot  # noqa: E402
+
 SUBFOLDERS = 1500
 
 
@@ -29,17 +32,6 @@ def write(path, data=b"x", age_days=30):
         f.write(data)
     stamp = time.time() - age_days * 86400
     os.utime(path, (stamp, stamp))
-
-
-def snapshot(root):
-    """Every entry beneath root with what a sweep could change about it."""
-    seen = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            st = os.lstat(os.path.join(folder, name))
-            seen[os.path.relpath(os.path.join(folder, name), root)] = (
-                st.st_mode, st.st_size, st.st_mtime_ns)
-    return seen
 
 
 def one_round(quillet, command, seed):
@@ -84,11 +76,8 @@ def one_round(quillet, command, seed):
         finally:
             stop.set()
             thread.join()
-        after = snapshot(outside)
-        changed = sorted(set(before) ^ set(after)
-                         | {k for k in before if k in after and before[k] != after[k]})
-        problems = (["outside folder changed: %s" % changed[:10]] if changed else []) + (
-            ["exit status %d" % status] if status not in (0, 1) else [])
+        problems = compare_snapshots(before, snapshot(outside))
+        problems += ["exit status %d" % status] if status not in (0, 1) else []
         print("%s seed %d: %d swaps while it ran, exit %d %s"
               % (command, seed, len(swaps), status, "; ".join(problems)))
         return problems
