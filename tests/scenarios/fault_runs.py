@@ -1,15 +1,9 @@
 #!/usr/bin/env python3
-"""Runs of the host program that the machine breaks.
-
-Full disk: drive C is a small tmpfs, nearly full, during DEVICELIST, then
-without a byte left during TYPE. No log line is cut, no report is partial or
-empty, the list is whole, the cut-short synchronisation exits 1; with room
-again the next run starts its log on a line of its own and completes the list.
-
-Killed runs: DEVICELIST over 1,000 devices, killed (SIGKILL) at random
-moments, leaves the list whole every time; the next whole run removes the
-temporary files the killed ones left (and one planted with the number of a
-process that no longer exists), and leaves a live process's alone.
+"""Runs of the host program that the machine breaks: drive C a small tmpfs,
+nearly full during DEVICELIST, then without a byte left during TYPE, then with
+room again; DEVICELIST over 1,000 devices killed at random moments, then a
+whole run that removes the dead runs' temporary files and not a live one's.
+No log line, list or report may be left cut.
 
 Usage: fault_runs.py QUILLET   (exit 0 pass, 1 fail, 77 skip)
 """

@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""An adversary swaps the sweeps' subfolders for links while they run.
-
-The host program runs LOG and DATA over 1,500 subfolders of aged files. While
-it runs, another thread renames those subfolders away (into a folder of the
-agent that no sweep walks) and puts in their place symbolic links to a folder
-outside the agent folder, in a random order, so that the swaps land at every
-stage of the walk: before a subfolder is listed, between its listing and its
-opening, while it is being swept. Nothing outside the agent folder may change.
+"""While LOG and DATA sweep 1,500 subfolders of aged files, another thread
+swaps them, in random order, for links to a folder outside the agent, so that
+swaps land at every stage of the walk. Nothing outside may change.
 
 Usage: link_swap_race.py QUILLET [ROUNDS]   (exit 0 pass, 1 fail, 77 skip)
 """

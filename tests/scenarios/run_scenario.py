@@ -1,17 +1,13 @@
 #!/usr/bin/env python3
-"""Scenario runner: prepares a machine from a scenario, runs the built program
-on it (host binary or quillet.exe under Wine) and compares what it left. Usage
-in tests/scenarios/README.md; IDs are topic.name as `list` prints them.
-
-Exit status: 0 all passed, 1 one failed, 77 all skipped (ctest's
-SKIP_RETURN_CODE). With QUILLET_SCENARIO_STRICT=1 (set by scripts/test) a
-missing tool or binary fails instead of skipping.
-"""
+"""Scenario runner (tests/scenarios/README.md). Exit status: 0 all passed, 1
+one failed, 77 all skipped; with QUILLET_SCENARIO_STRICT=1 a missing tool or
+binary fails instead of skipping."""
 
 import argparse
 import contextlib
 import datetime
 import os
+import pathlib
 import sys
 import tempfile
 import time
@@ -30,10 +26,7 @@ STRICT = os.environ.get("QUILLET_SCENARIO_STRICT") == "1"
 
 
 def read(path):
-    if not os.path.isfile(path):
-        return None
-    with open(path, "rb") as handle:
-        return handle.read()
+    return pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
 
 
 def given_log(scenario):

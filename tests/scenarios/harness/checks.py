@@ -17,21 +17,9 @@ GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "status_report", "co
               "min_gap_seconds", "count_ini"}
 
 
-class Pattern:
-    """An expected log message given as a regular expression (full match)."""
-
-    def __init__(self, regex):
-        self.regex = re.compile(regex, re.DOTALL)
-
-    def matches(self, text):
-        return self.regex.fullmatch(text) is not None
-
-    def __repr__(self):
-        return "pattern(%r)" % self.regex.pattern
-
-
 def pattern(regex):
-    return Pattern(regex)
+    """An expected log message given as a regular expression (full match)."""
+    return re.compile(regex, re.DOTALL)
 
 
 def _is_glob(path):
@@ -80,7 +68,7 @@ def check_log_lines(data, start, end):
 
 
 def _same(expected, actual):
-    return expected.matches(actual) if isinstance(expected, Pattern) else expected == actual
+    return expected.fullmatch(actual) if isinstance(expected, re.Pattern) else expected == actual
 
 
 def compare_messages(expected, actual, mode, filters=(), absent=()):
@@ -106,7 +94,7 @@ def compare_messages(expected, actual, mode, filters=(), absent=()):
         title = "log messages differ (%s):" % mode
     # a pattern shows as the line it matched, so the diff is about real differences
     shown = [actual[i] if i < len(actual) and _same(e, actual[i]) else repr(e)
-             if isinstance(e, Pattern) else e for i, e in enumerate(expected)]
+             if isinstance(e, re.Pattern) else e for i, e in enumerate(expected)]
     diff = difflib.unified_diff(shown, actual, "expected", "actual", lineterm="", n=2)
     return failures + [title + "\n" + "\n".join("    " + line for line in diff)]
 

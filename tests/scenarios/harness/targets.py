@@ -33,19 +33,9 @@ def file_content(spec):
 
 
 def registry_file(scenario):
-    def filled(data):  # the placeholders of every text filled in
-        if isinstance(data, str):
-            return scn.fill(data, scenario)
-        if isinstance(data, registry.Value):
-            return data._replace(data=filled(data.data))
-        if isinstance(data, (list, dict)):
-            return [filled(d) for d in data] if isinstance(data, list) else {
-                name: filled(value) for name, value in data.items()}
-        return data
-
-    return registry.reg_file_bytes(filled(scenario.get("registry")),
-                                   filled(scenario.get("registry_keys", {})),
-                                   scenario.get("registry_format", "v5"))
+    return registry.reg_file_bytes(scenario.get("registry"), scenario.get("registry_keys", {}),
+                                   scenario.get("registry_format", "v5"),
+                                   lambda text: scn.fill(text, scenario))
 
 
 class Target:
@@ -128,6 +118,19 @@ class Target:
     def finish(self):
         pass
 
+    def launch(self, args, env, timeout):
+        """(exit status, output) of a program run in the working folder;
+        the output goes through a file (see harness/wine.py for why)."""
+        out_path = os.path.join(self.work, "program-output.txt")
+        try:
+            with open(out_path, "wb") as out:
+                status = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                        env=env, cwd=self.cwd, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return None, "the program ran longer than %d s and was ended" % timeout
+        with open(out_path, "rb") as out:
+            return status, out.read().decode("utf-8", "replace")
+
     def change(self, run):
         """What a later run changes before it starts: files, services, paths removed."""
         for path in run.get("delete", ()):
@@ -198,12 +201,7 @@ class HostTarget(Target):
         env = dict(os.environ, QUILLET_MACHINE=self.machine)
         for name, value in self.scenario.get("host_env", {}).items():
             env[name] = value.replace("{machine}", self.machine)
-        try:
-            done = subprocess.run(args, cwd=self.cwd, env=env, stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=90)
-        except subprocess.TimeoutExpired:
-            return None, "the program ran longer than 90 s and was ended"
-        return done.returncode, (done.stdout + done.stderr).decode("utf-8", "replace")
+        return self.launch(args, env, 90)
 
 
 class WineTarget(Target):
@@ -287,15 +285,6 @@ class WineTarget(Target):
         args = ["wine", self.rawlaunch, "-t", "60"] + (["-f"] if whole_line is not None else [])
         text = whole_line if whole_line is not None else run["command"]
         args += [wine.windows_path(self.quillet_exe), "x:" + text.encode(registry.ANSI).hex()]
-        out_path = os.path.join(self.work, "program-output.txt")
-        try:
-            with open(out_path, "wb") as out:
-                status = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                        env=wine.env(self.prefix), cwd=self.cwd,
-                                        timeout=120).returncode
-        except subprocess.TimeoutExpired:
-            return None, "wine did not end within 120 s"
-        with open(out_path, "rb") as out:
-            output = out.read().decode("utf-8", "replace")
+        status, output = self.launch(args, wine.env(self.prefix), 120)
         return status, output + ("\n(quillet.exe ran longer than 60 s and was ended)"
                                  if status == 124 else "")
