@@ -32,15 +32,10 @@ HEALTH_FILE = "Configuration\\AgtHealthChk.ini"
 # opposed to the lines of the tasks it calls: a "filtered" comparison with
 # these stays valid whatever the tasks log.
 RUN_LINES = [
-    r"^INF : Quillet utility (started|finished) ",
-    r"^INF : Command-line parameters received as - ",
-    r"^INF : Deleting (log|data) files",
-    r"^INF : Start Agent Health Check",
-    r"^INF : Invalid command-line parameter",
-    r"^INF : Register(ing|ed) Logparser\.dll",
-    r"^INF : File not found - ",
-    r"^INF : Synchronising DeviceList\.ini file$",
-    r"^INF : Checking status of services$",
+    r"^INF : (Quillet utility (started|finished) |Command-line parameters received as - )",
+    r"^INF : (Deleting (log|data) files|Start Agent Health Check|Invalid command-line parameter)",
+    r"^INF : (Register(ing|ed) Logparser\.dll|File not found - )",
+    r"^INF : (Synchronising DeviceList\.ini file|Checking status of services)$",
     r"^ERR : Error while executing Quillet utility",
 ]
 # The service check's findings (the health check writes the same lines).
