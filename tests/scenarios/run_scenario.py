@@ -131,8 +131,7 @@ def run_one(scenario_id, scenario, target, zone):
         print("PASS %s (%.1f s)" % (title, elapsed))
         return "pass"
     print("FAIL %s (%.1f s)" % (title, elapsed))
-    for number, run in enumerate(runs, 1):
-        print("  command text of run %d: %r" % (number, run["command"]))
+    print("  command texts of the runs: %r" % [run["command"] for run in runs])
     for failure in failures:
         print("  - " + failure.replace("\n", "\n    "))
     data, given = read(log_path) if log_path else None, given_log(scenario)
@@ -175,17 +174,12 @@ def command_run(args):
             lock = wine.locked(prefix)
     with lock:
         results = [run_one(i, everything[i], target, zone) for i in ids]
-        for i, result in zip(ids, results):
-            if result == "pass":  # a failed scenario's machine stays, and run_one said where
-                targets.remove_tree(os.path.join(target.work_root, everything[i]["name"]))
-    if "fail" not in results:
+    if "fail" not in results:  # else a failed scenario's machine stays, and run_one said where
         targets.remove_tree(run_work)
     if len(ids) > 1:
         print("%d passed, %d failed, %d skipped" % tuple(map(results.count, ("pass", "fail",
                                                                              "skip"))))
-    if "fail" in results:
-        return 1
-    return SKIPPED if all(r == "skip" for r in results) else 0
+    return 1 if "fail" in results else SKIPPED if set(results) == {"skip"} else 0
 
 
 def command_wine(args):

@@ -11,7 +11,7 @@ Windows links); Wine gives one the times of what it points to and deletes
 through it, so there only young links to folders are checked."""
 
 from common import (DELETING_DATA, DELETING_LOGS, HEALTH_CHECK, NO_LOGPARSER, REPORTS,
-                    RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized)
+                    RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized, whole_report)
 
 MIB = 1024 * 1024
 OLD = {"size": 100, "age_days": 30}
@@ -200,7 +200,7 @@ SCENARIOS = [
                    expect={REPORTS: {"count": 1, "count_ini": [(closing("Success", "4.77"), 1)]}}),
              sized("ALERT", "INF : Number of files pending in alert ticket folder are - 101",
                    size="4.77", files={"AlertTkt\\ticket101.tkt": ""}, expect={REPORTS: {
-                       "count": 3, "status_report": True, "count_ini": [
+                       "count": 3, **whole_report("0"), "count_ini": [
                            ({"STATUS_INFO": {"PID": "Agent_AlertTktPending_MNStatus",
                                              "LastRunStatusCode": "Success",
                                              "Desc": "Files in alert ticket folder - 101"}}, 1),

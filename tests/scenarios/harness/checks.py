@@ -11,10 +11,9 @@ import re
 import stat
 
 ANSI = "cp1252"
-FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini",
-              "status_report"}
-GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "status_report", "count",
-              "min_gap_seconds", "count_ini"}
+FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini"}
+GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "min_gap_seconds",
+              "count_ini"}
 
 
 def pattern(regex):
@@ -159,8 +158,6 @@ def check_file(label, path, check):
             actual = ini_value(data, section, key)
             if actual != wanted:
                 failures.append("%s [%s] %s = %r, expected %r" % (label, section, key, actual, wanted))
-    if check.get("status_report"):
-        failures += check_status_report(label, os.path.basename(path), data)
     return failures
 
 
@@ -203,51 +200,12 @@ def check_expectations(expect, resolve):
     return failures
 
 
-# ----------------------------------------------------------------- status reports
-
-REPORT_NAME = re.compile(r"(.*)_Quillet_([0-9]{14})\.ini")
-REPORT_KEYS = ["RegID", "Desc", "PID", "SysID", "LastRunDateTime", "NextRunDateTime",
-               "LastRunStatusCode"]
-
+# ----------------------------------------------------------------- stamps in file names
 
 def _stamp_of(name):
     found = re.search(r"(?:^|_)([0-9]{14})(?=\.)", name)
     # a stamp that is no date raises, which fails the scenario as well
     return datetime.datetime.strptime(found.group(1), "%Y%m%d%H%M%S") if found else None
-
-
-def check_status_report(label, name, data):
-    """A status report as written into a new file: the name
-    RegID_Quillet_YYYYMMDDHHMMSS.ini, the section STATUS_INFO with its seven
-    keys in order (empty values too), CR LF line ends, RegID as in the name,
-    SysID and NextRunDateTime empty, no Desc with SUCCESS, and LastRunDateTime
-    MM/DD/YYYY H:MM:SS at most one second after the name's stamp."""
-    named, stamp = REPORT_NAME.fullmatch(name), _stamp_of(name)
-    if not named or not stamp:
-        return ["%s: the name is not RegID_Quillet_YYYYMMDDHHMMSS.ini" % label]
-    lines = data.decode(ANSI, "replace").split("\r\n")
-    if lines.pop() != "" or any("\n" in line for line in lines):
-        return ["%s: lines do not all end with CR LF: %r" % (label, data[:300])]
-    pairs = [line.split("=", 1) for line in lines[1:]]
-    if lines[:1] != ["[STATUS_INFO]"] or [p[0] for p in pairs] != REPORT_KEYS or \
-            any(len(p) != 2 for p in pairs):
-        return ["%s: not the section STATUS_INFO with the keys %s in order: %r"
-                % (label, REPORT_KEYS, lines)]
-    values = dict(pairs)
-    failures = ["%s: %s=%r" % (label, key, values[key]) for key, bad in (
-        ("RegID", values["RegID"] != named.group(1)),
-        ("SysID", values["SysID"] != ""),
-        ("NextRunDateTime", values["NextRunDateTime"] != ""),
-        ("Desc", values["LastRunStatusCode"] == "SUCCESS" and values["Desc"] != "")) if bad]
-    last = values["LastRunDateTime"]
-    written = None
-    if re.fullmatch(r"(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4} "
-                    r"([0-9]|1[0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]", last):
-        written = datetime.datetime.strptime(last, "%m/%d/%Y %H:%M:%S")
-    if written is None or not 0 <= (written - stamp).total_seconds() <= 1:
-        failures.append("%s: LastRunDateTime=%r is not MM/DD/YYYY H:MM:SS, the name's stamp "
-                        "or one second later" % (label, last))
-    return failures
 
 
 # ----------------------------------------------------------------- nothing written
