@@ -32,15 +32,10 @@ HEALTH_FILE = "Configuration\\AgtHealthChk.ini"
 # opposed to the lines of the tasks it calls: a "filtered" comparison with
 # these stays valid whatever the tasks log.
 RUN_LINES = [
-    r"^INF : Quillet utility (started|finished) ",
-    r"^INF : Command-line parameters received as - ",
-    r"^INF : Deleting (log|data) files",
-    r"^INF : Start Agent Health Check",
-    r"^INF : Invalid command-line parameter",
-    r"^INF : Register(ing|ed) Logparser\.dll",
-    r"^INF : File not found - ",
-    r"^INF : Synchronising DeviceList\.ini file$",
-    r"^INF : Checking status of services$",
+    r"^INF : (Quillet utility (started|finished) |Command-line parameters received as - )",
+    r"^INF : (Deleting (log|data) files|Start Agent Health Check|Invalid command-line parameter)",
+    r"^INF : (Register(ing|ed) Logparser\.dll|File not found - )",
+    r"^INF : (Synchronising DeviceList\.ini file|Checking status of services)$",
     r"^ERR : Error while executing Quillet utility",
 ]
 # The service check's findings (the health check writes the same lines).
@@ -77,6 +72,17 @@ def report(pid, status=None, desc=None, **more):
 
 def closing(status="Success", size=None, **more):
     return report("MN Status Check", status, size and "KORBOD folder Size : %s MB" % size, **more)
+
+
+def whole_report(regid, date=r"(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4}",
+                 hour=r"1?[0-9]|2[0-3]"):
+    """A status report written whole: STATUS_INFO with its seven keys in
+    order, CR LF, SysID and NextRunDateTime empty, LastRunDateTime
+    MM/DD/YYYY H:MM:SS."""
+    value = r"[^\r\n]*"
+    return {"match": r"\A\[STATUS_INFO\]\r\nRegID=%s\r\nDesc=%s\r\nPID=%s\r\nSysID=\r\n"
+                     r"LastRunDateTime=%s (%s):[0-5][0-9]:[0-5][0-9]\r\nNextRunDateTime=\r\n"
+                     r"LastRunStatusCode=%s\r\n\Z" % (regid, value, value, date, hour, value)}
 
 
 def services_report(*down):

@@ -1,20 +1,15 @@
 #!/usr/bin/env python3
-"""Runs of the host program that the machine breaks.
-
-Full disk: drive C is a small tmpfs, nearly full, during DEVICELIST, then
-without a byte left during TYPE. No log line is cut, no report is partial or
-empty, the list is whole, the cut-short synchronisation exits 1; with room
-again the next run starts its log on a line of its own and completes the list.
-
-Killed runs: DEVICELIST over 1,000 devices, killed (SIGKILL) at random
-moments, leaves the list whole every time; the next whole run removes the
-temporary files the killed ones left (and one planted with the number of a
-process that no longer exists), and leaves a live process's alone.
+"""Runs of the host program that the machine breaks: drive C a small tmpfs,
+nearly full during DEVICELIST, then without a byte left during TYPE, then with
+room again; DEVICELIST over 1,000 devices killed at random moments, then a
+whole run that removes the dead runs' temporary files and not a live one's.
+No log line, list or report may be left cut.
 
 Usage: fault_runs.py QUILLET   (exit 0 pass, 1 fail, 77 skip)
 """
 
 import os
+import pathlib
 import random
 import re
 import signal
@@ -33,8 +28,7 @@ failures = []
 
 def check(ok, what):
     print("%s %s" % ("ok  " if ok else "FAIL", what))
-    if not ok:
-        failures.append(what)
+    failures.extend([] if ok else [what])
 
 
 def prepare(machine, devices):
@@ -50,31 +44,34 @@ def prepare(machine, devices):
     return lambda *path: os.path.join(install, *path)
 
 
+def start(quillet, machine, command="DEVICELIST"):
+    return subprocess.Popen([quillet, command], env=dict(os.environ, QUILLET_MACHINE=machine),
+                            stderr=subprocess.DEVNULL)
+
+
 def run(quillet, machine, command="DEVICELIST"):
-    return subprocess.run([quillet, command], env=dict(os.environ, QUILLET_MACHINE=machine),
-                          stderr=subprocess.DEVNULL, timeout=300).returncode
+    return start(quillet, machine, command).wait(timeout=300)
 
 
 def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
+    return pathlib.Path(path).read_bytes() if os.path.exists(path) else b""
+
+
+def temporaries(agent):
+    return sorted(n for n in os.listdir(agent("Configuration")) if n.startswith(".DeviceList"))
 
 
 def whole(agent, what):
     """Whole log lines, list lines, reports (None if nothing is cut) and no temporary files."""
     reports = agent("PMStatus")
     names = os.listdir(reports) if os.path.isdir(reports) else []
-    temporaries = [n for n in os.listdir(agent("Configuration")) if n.startswith(".DeviceList")]
     log = read(agent("ApplicationLog", "MNStatusLog.txt"))
     check(LOG_LINES.fullmatch(log), "every log line is whole " + what)
     check(LIST_LINES.fullmatch(read(agent("Configuration", "DeviceList.ini"))),
           "the device list is whole " + what)
     check(all(REPORT.fullmatch(read(os.path.join(reports, n))) for n in names),
           "no partial or empty report is left " + what)
-    check(temporaries == [], "no temporary file is left " + what)
+    check(temporaries(agent) == [], "no temporary file is left " + what)
     return log
 
 
@@ -121,8 +118,7 @@ def killed_runs(quillet, kills=5):
         agent = prepare(machine, 1000)
         random.seed(7)
         for _ in range(kills):
-            process = subprocess.Popen([quillet, "DEVICELIST"], stderr=subprocess.DEVNULL,
-                                       env=dict(os.environ, QUILLET_MACHINE=machine))
+            process = start(quillet, machine)
             time.sleep(random.uniform(0.05, 1.0))
             process.send_signal(signal.SIGKILL)
             process.wait()
@@ -135,7 +131,7 @@ def killed_runs(quillet, kills=5):
             open(agent("Configuration", name), "wb").close()
         status = run(quillet, machine)
         check(status == 0, "a whole run after the killed ones exits 0 (got %d)" % status)
-        left = sorted(n for n in os.listdir(agent("Configuration")) if n.startswith(".DeviceList"))
+        left = temporaries(agent)
         check(left == [planted[1]], "only a live process's temporary file is left: %s" % left)
         check(read(agent("Configuration", "DeviceList.ini")).count(b"[PC-") == 1000,
               "the list holds every device")

@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""An adversary swaps the sweeps' subfolders for links while they run.
-
-The host program runs LOG and DATA over 1,500 subfolders of aged files. While
-it runs, another thread renames those subfolders away (into a folder of the
-agent that no sweep walks) and puts in their place symbolic links to a folder
-outside the agent folder, in a random order, so that the swaps land at every
-stage of the walk: before a subfolder is listed, between its listing and its
-opening, while it is being swept. Nothing outside the agent folder may change.
+"""While LOG and DATA sweep 1,500 subfolders of aged files, another thread
+swaps them, in random order, for links to a folder outside the agent, so that
+swaps land at every stage of the walk. Nothing outside may change.
 
 Usage: link_swap_race.py QUILLET [ROUNDS]   (exit 0 pass, 1 fail, 77 skip)
 """
@@ -20,6 +15,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness.checks import compare_snapshots, snapshot  # noqa: E402
+
 SUBFOLDERS = 1500
 
 
@@ -29,17 +27,6 @@ def write(path, data=b"x", age_days=30):
         f.write(data)
     stamp = time.time() - age_days * 86400
     os.utime(path, (stamp, stamp))
-
-
-def snapshot(root):
-    """Every entry beneath root with what a sweep could change about it."""
-    seen = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            st = os.lstat(os.path.join(folder, name))
-            seen[os.path.relpath(os.path.join(folder, name), root)] = (
-                st.st_mode, st.st_size, st.st_mtime_ns)
-    return seen
 
 
 def one_round(quillet, command, seed):
@@ -84,11 +71,8 @@ def one_round(quillet, command, seed):
         finally:
             stop.set()
             thread.join()
-        after = snapshot(outside)
-        changed = sorted(set(before) ^ set(after)
-                         | {k for k in before if k in after and before[k] != after[k]})
-        problems = (["outside folder changed: %s" % changed[:10]] if changed else []) + (
-            ["exit status %d" % status] if status not in (0, 1) else [])
+        problems = compare_snapshots(before, snapshot(outside))
+        problems += ["exit status %d" % status] if status not in (0, 1) else []
         print("%s seed %d: %d swaps while it ran, exit %d %s"
               % (command, seed, len(swaps), status, "; ".join(problems)))
         return problems

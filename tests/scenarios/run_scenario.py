@@ -1,17 +1,13 @@
 #!/usr/bin/env python3
-"""Scenario runner: prepares a machine from a scenario, runs the built program
-on it (host binary or quillet.exe under Wine) and compares what it left. Usage
-in tests/scenarios/README.md; IDs are topic.name as `list` prints them.
-
-Exit status: 0 all passed, 1 one failed, 77 all skipped (ctest's
-SKIP_RETURN_CODE). With QUILLET_SCENARIO_STRICT=1 (set by scripts/test) a
-missing tool or binary fails instead of skipping.
-"""
+"""Scenario runner (tests/scenarios/README.md). Exit status: 0 all passed, 1
+one failed, 77 all skipped; with QUILLET_SCENARIO_STRICT=1 a missing tool or
+binary fails instead of skipping."""
 
 import argparse
 import contextlib
 import datetime
 import os
+import pathlib
 import sys
 import tempfile
 import time
@@ -30,10 +26,7 @@ STRICT = os.environ.get("QUILLET_SCENARIO_STRICT") == "1"
 
 
 def read(path):
-    if not os.path.isfile(path):
-        return None
-    with open(path, "rb") as handle:
-        return handle.read()
+    return pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
 
 
 def given_log(scenario):
@@ -67,28 +60,18 @@ def check_log(scenario, run, data, earlier, window):
                                               run.get("log_filter", ()), run.get("log_absent", ()))
 
 
-@contextlib.contextmanager
-def local_hour(hour):
-    """Local time of the runner and the programs it starts (both follow TZ) in
+def set_zone(zone, hour=None):
+    """The runner's local time and its programs' (both follow TZ): `zone`, or
     a fixed-offset zone in which it is now `hour` o'clock."""
-    saved = os.environ.get("TZ")
     if hour is not None:
         offset = (hour - datetime.datetime.now(datetime.timezone.utc).hour) % 24
         # POSIX counts west of UTC: "QLH-3" is three hours ahead
-        os.environ["TZ"] = "QLH%d" % -(offset - 24 if offset > 12 else offset)
-        time.tzset()
-    try:
-        yield
-    finally:
-        if hour is not None:
-            if saved is None:
-                del os.environ["TZ"]
-            else:
-                os.environ["TZ"] = saved
-            time.tzset()
+        zone = "QLH%d" % -(offset - 24 if offset > 12 else offset)
+    os.environ["TZ"] = zone
+    time.tzset()
 
 
-def run_one(scenario_id, scenario, target):
+def run_one(scenario_id, scenario, target, zone):
     """Runs one scenario on one target; returns "pass", "fail" or "skip"."""
     title = "%s on %s" % (scenario_id, target.name)
     scenario = scn.for_target(scenario, target.name)
@@ -105,51 +88,50 @@ def run_one(scenario_id, scenario, target):
     started = time.monotonic()
     runs = scn.runs_of(scenario)
     failures, outputs, log_path = [], [], None
-    with local_hour(scenario.get("local_hour")):
+    set_zone(zone, scenario.get("local_hour"))
+    try:
+        target.prepare(scenario)
+        log_path = target.resolve(scn.fill("{install}" + LOG, scenario))
+        watched = [(root, deep, checks.snapshot(root, deep)) for root, deep in
+                   (target.watched() if scenario.get("nothing_written") else ())]
+        earlier = None
+        for number, run in enumerate(runs, 1):
+            label = "run %d (%r): " % (number, run["command"]) if len(runs) > 1 else ""
+            if "runs" in scenario:  # each run's changes, the first run's too
+                target.change(run)
+            if number > 1:
+                earlier = read(log_path) or b""
+            start = target.start_time(run) or datetime.datetime.now()
+            began = time.monotonic()
+            status, output = target.run(run)
+            window = (start, start + datetime.timedelta(seconds=time.monotonic() - began))
+            outputs += [label + output.strip()] if output.strip() else []
+            found = [] if status == run["exit"] else [
+                "exit status %s, expected %d" % (status, run["exit"])]
+            found += check_log(scenario, run, read(log_path), earlier, window)
+            expect = {scn.windows_path(scenario, path): check
+                      for path, check in run.get("expect", {}).items()}
+            found += checks.check_expectations(expect, target.resolve)
+            failures += [label + failure for failure in found]
+        for root, deep, before in watched:
+            failures += checks.compare_snapshots(before, checks.snapshot(root, deep))
+        if os.listdir(target.cwd):
+            failures.append("the run wrote into its working folder: %s"
+                            % sorted(os.listdir(target.cwd)))
+    except Exception:  # noqa: BLE001 (any fault of the harness fails the scenario)
+        failures.append("the machine could not be prepared or run:\n"
+                        + traceback.format_exc())
+    finally:
         try:
-            target.prepare(scenario)
-            log_path = target.resolve(scn.fill("{install}" + LOG, scenario))
-            watched = [(root, deep, checks.snapshot(root, deep)) for root, deep in
-                       (target.watched() if scenario.get("nothing_written") else ())]
-            earlier = None
-            for number, run in enumerate(runs, 1):
-                label = "run %d (%r): " % (number, run["command"]) if len(runs) > 1 else ""
-                if "runs" in scenario:  # each run's changes, the first run's too
-                    target.change(run)
-                if number > 1:
-                    earlier = read(log_path) or b""
-                start = target.start_time(run) or datetime.datetime.now()
-                began = time.monotonic()
-                status, output = target.run(run)
-                window = (start, start + datetime.timedelta(seconds=time.monotonic() - began))
-                outputs += [label + output.strip()] if output.strip() else []
-                found = [] if status == run["exit"] else [
-                    "exit status %s, expected %d" % (status, run["exit"])]
-                found += check_log(scenario, run, read(log_path), earlier, window)
-                expect = {scn.windows_path(scenario, path): check
-                          for path, check in run.get("expect", {}).items()}
-                found += checks.check_expectations(expect, target.resolve)
-                failures += [label + failure for failure in found]
-            for root, deep, before in watched:
-                failures += checks.compare_snapshots(before, checks.snapshot(root, deep))
-            if os.listdir(target.cwd):
-                failures.append("the run wrote into its working folder: %s"
-                                % sorted(os.listdir(target.cwd)))
-        except Exception:  # noqa: BLE001 (any fault of the harness fails the scenario)
-            failures.append("the machine could not be prepared or run:\n"
-                            + traceback.format_exc())
-        finally:
-            try:
-                target.finish()
-            except Exception:  # noqa: BLE001
-                failures.append("the machine could not be cleared:\n" + traceback.format_exc())
+            target.finish()
+        except Exception:  # noqa: BLE001
+            failures.append("the machine could not be cleared:\n" + traceback.format_exc())
     elapsed = time.monotonic() - started
     if not failures:
         print("PASS %s (%.1f s)" % (title, elapsed))
         return "pass"
     print("FAIL %s (%.1f s)" % (title, elapsed))
-    for number, run in enumerate(runs, 1):
-        print("  command text of run %d: %r" % (number, run["command"]))
+    print("  command texts of the runs: %r" % [run["command"] for run in runs])
     for failure in failures:
         print("  - " + failure.replace("\n", "\n    "))
     data, given = read(log_path) if log_path else None, given_log(scenario)
@@ -176,10 +158,10 @@ def command_run(args):
     os.makedirs(args.work, exist_ok=True)
     run_work = tempfile.mkdtemp(prefix="run-", dir=args.work)
     lock = contextlib.nullcontext()
+    # the runner's own clock (file ages, the run's window) in the program's zone
+    zone = os.environ.get("TZ", "UTC")
     if args.target == "host":
-        # the runner's own clock (file ages, the run's window) in the host program's zone
-        os.environ["TZ"] = targets.HOST_TIME_ZONE
-        time.tzset()
+        zone = targets.HOST_TIME_ZONE
         target = targets.HostTarget(os.path.abspath(args.quillet), run_work)
     else:
         prefix = os.path.abspath(args.prefix)
@@ -191,18 +173,13 @@ def command_run(args):
                 wine.setup(prefix, os.path.join(args.work, "wine-setup.log"))
             lock = wine.locked(prefix)
     with lock:
-        results = [run_one(i, everything[i], target) for i in ids]
-        for i, result in zip(ids, results):
-            if result == "pass":  # a failed scenario's machine stays, and run_one said where
-                targets.remove_tree(os.path.join(target.work_root, everything[i]["name"]))
-    if "fail" not in results:
+        results = [run_one(i, everything[i], target, zone) for i in ids]
+    if "fail" not in results:  # else a failed scenario's machine stays, and run_one said where
         targets.remove_tree(run_work)
     if len(ids) > 1:
         print("%d passed, %d failed, %d skipped" % tuple(map(results.count, ("pass", "fail",
                                                                              "skip"))))
-    if "fail" in results:
-        return 1
-    return SKIPPED if all(r == "skip" for r in results) else 0
+    return 1 if "fail" in results else SKIPPED if set(results) == {"skip"} else 0
 
 
 def command_wine(args):

@@ -6,7 +6,7 @@ import re
 
 from common import (DEVICE_LIST, GETTING_SIZE, HEALTH_CHECK, HEALTH_FILE, NO_LOGPARSER,
                     PARVIX_MISSING, REPORTS, RUN_LINES, SYNCHRONISING, agent, closing, report,
-                    run, scenario)
+                    run, scenario, whole_report)
 from harness.registry import binary, dword, expand_sz, multi_sz
 from harness.scenario import pattern
 
@@ -233,8 +233,8 @@ SCENARIOS = [
     # writer makes no missing folder
     scenario("synchronisation_without_configuration_folder_fails",
              sync(SYNC_FAILED, exit=1, expect={"PMStatus\\R-100_Quillet_*.ini": {
-                 "count": 2, "any_ini": report("Agent_SyncDeviceList_MNStatus", "Failed",
-                                               "Failed to recreate devicelist.ini")}}),
+                 "count": 2, "count_ini": [(report("Agent_SyncDeviceList_MNStatus", "Failed",
+                                                       "Failed to recreate devicelist.ini"), 1)]}}),
              health(SYNC_FAILED, exit=1, expect={"Configuration": "absent", REPORTS: {
                  "count": 3, "count_ini": [(SYNC_REPORT, 2)]}}),
              registry=agent(RegID="R-100"), registry_keys=NETWORK),
@@ -243,7 +243,8 @@ SCENARIOS = [
     # gaining a comma and the empty description; a new file records success
     scenario("health_check_records_the_synchronisation",
              health(SYNC_FAILED, exit=1, expect=configuration(
-                 "0", "DeviceList.ini", **{REPORTS: {"count": 1, "any_ini": SYNC_REPORT}})),
+                 "0", "DeviceList.ini",
+                 **{REPORTS: {"count": 1, "count_ini": [(SYNC_REPORT, 1)]}})),
              health(PARVIX_MISSING, delete=[DEVICE_LIST],
                     expect=configuration("0", "DeviceList.ini,", **SWITCH_LIST)),
              health(PARVIX_MISSING, delete=[HEALTH_FILE],
@@ -315,7 +316,9 @@ SCENARIOS = [
                      "count": 1, "match": status_file(
                          "SRV-A", "R-77", [ALL_VALID], (0, 1, 0, MANY_DEVICES, 0),
                          stamp=r"12/05/2026 04:[0-5]\d:[0-5]\d")},
-                 "PMStatus\\R-77_Quillet_2026120504*.ini": {"count": 1, "any_ini": closing()}}),
+                 "PMStatus\\R-77_Quillet_2026120504*.ini": {
+                     "count": 1, "count_ini": [(closing(), 1)],
+                     **whole_report("R-77", date="12/05/2026", hour="4")}}),
              targets=("host",), now="2026-12-05 04:13:09", registry=agent(RegID="R-77"),
              files={DEVICE_LIST: valid_section("SRV-A", "2", local="Y") + MANY_LIST}),
 ]

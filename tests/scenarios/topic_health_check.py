@@ -1,6 +1,8 @@
 """The health-check run (AGTHLTHCHK): the services of AgtHealthChk.ini's
 svcfiles list and the records it keeps there over several runs."""
 
+import re
+
 from common import (HEALTH_CHECK, HEALTH_FILE, PARVIX_MISSING, REPORTS, RUN_LINES, RUNNING,
                     SERVICE_LINES, not_running, run, scenario)
 from topic_devicelist import utf16
@@ -33,7 +35,7 @@ def health_runs(wine):
         # a status of 0 is never reset; errdesc gains the names of every run,
         # and an empty description after a good run
         health(RUNNING, not_running("KORBGuard"), files={HEALTH_FILE: "; kept\r\n" + LISTED},
-               expect=records("0", "KORBGuard", starts_with="; kept\r\n" + LISTED)),
+               expect=records("0", "KORBGuard", match=r"\A" + re.escape("; kept\r\n" + LISTED))),
         health(RUNNING, not_running("KORBGuard"), expect=records("0", "KORBGuard,KORBGuard")),
         health(RUNNING, RUNNING, services={"KORBGuard": "running"},
                expect={**records("0", "KORBGuard,KORBGuard,"), **NO_REPORTS}),

@@ -13,7 +13,7 @@ SECOND = "C:\\QTest\\multi_second_string"
 EXPANDED = "C:\\QTest\\expand_%SystemRoot%_kept"
 OLD_LOG = "ApplicationLog\\old.log"
 LOG_RUN = run("LOG", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES)
-NO_CLOSING = {REPORTS: {"none_ini": {"STATUS_INFO": {"PID": "MN Status Check"}}}}
+NO_CLOSING = {REPORTS: {"count_ini": [({"STATUS_INFO": {"PID": "MN Status Check"}}, 0)]}}
 
 
 def silent(name, registry, install=None):

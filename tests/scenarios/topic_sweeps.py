@@ -11,7 +11,7 @@ Windows links); Wine gives one the times of what it points to and deletes
 through it, so there only young links to folders are checked."""
 
 from common import (DELETING_DATA, DELETING_LOGS, HEALTH_CHECK, NO_LOGPARSER, REPORTS,
-                    RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized)
+                    RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized, whole_report)
 
 MIB = 1024 * 1024
 OLD = {"size": 100, "age_days": 30}
@@ -106,7 +106,7 @@ def young_links(file_link):
                state={"folder": True}),
         **gone("Datadirectory\\keep\\zero", "Datadirectory\\zero", "Datadirectory\\readonly",
                "Datadirectory\\emptydir", "Datadirectory\\数据"),
-        REPORTS: {"count": 1, "any_ini": closing("Success", "6")}}}
+        REPORTS: {"count": 1, "count_ini": [(closing("Success", "6"), 1)]}}}
 
 
 SCENARIOS = [
@@ -197,10 +197,10 @@ SCENARIOS = [
     scenario("alert_backlog_of_101_is_reported_and_100_is_not",
              sized("ALERT", "INF : Number of files pending in alert ticket folder are - 100",
                    size="4.77",
-                   expect={REPORTS: {"count": 1, "any_ini": closing("Success", "4.77")}}),
+                   expect={REPORTS: {"count": 1, "count_ini": [(closing("Success", "4.77"), 1)]}}),
              sized("ALERT", "INF : Number of files pending in alert ticket folder are - 101",
                    size="4.77", files={"AlertTkt\\ticket101.tkt": ""}, expect={REPORTS: {
-                       "count": 3, "status_report": True, "count_ini": [
+                       "count": 3, **whole_report("0"), "count_ini": [
                            ({"STATUS_INFO": {"PID": "Agent_AlertTktPending_MNStatus",
                                              "LastRunStatusCode": "Success",
                                              "Desc": "Files in alert ticket folder - 101"}}, 1),
@@ -228,11 +228,11 @@ def long_path_runs(days_later):
                   "INF : Number of files pending in alert ticket folder are - 2", size="2",
                   expect={**gone("ApplicationLog\\" + CHAIN + "\\old.log"),
                           **have("ApplicationLog\\" + CHAIN + "\\young.log", LONG_TICKET),
-                          REPORTS: {"count": 1, "any_ini": closing("Success", "2")}}),
+                          REPORTS: {"count": 1, "count_ini": [(closing("Success", "2"), 1)]}}),
             sized("DATA", DELETING_DATA, size="2", days_later=days_later,
                   expect={**gone("Datadirectory\\" + CHAIN.split("\\")[0]),
                           "Datadirectory": {"folder": True},
-                          REPORTS: {"count": 2, "any_ini": closing("Success", "2")}})]
+                          REPORTS: {"count": 2, "count_ini": [(closing("Success", "2"), 2)]}})]
 
 
 SCENARIOS += [

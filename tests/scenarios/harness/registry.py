@@ -47,10 +47,13 @@ def _quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def value_line(name, value, unicode=True):
-    """The line of a .reg file that stores `value` under `name`."""
+def value_line(name, value, unicode, fill):
+    """The line of a .reg file that stores `value` under `name`; `fill` is
+    applied to every text."""
     value = sz(value) if isinstance(value, str) else value
     label, data = _quoted(name) + "=", value.data
+    if isinstance(data, (str, list)):
+        data = fill(data) if isinstance(data, str) else [fill(d) for d in data]
     if value.kind == REG_SZ and isinstance(data, str):
         return label + _quoted(data)
     if value.kind == REG_DWORD and isinstance(data, bytes) and len(data) == 4:
@@ -67,7 +70,7 @@ def value_line(name, value, unicode=True):
     return label + kind + ",\\\r\n  ".join(rows)
 
 
-def reg_file_bytes(values, subkeys=None, fmt="v5"):
+def reg_file_bytes(values, subkeys, fmt, fill):
     """A whole .reg file: the agent key with `values` (None: no key) and its
     `subkeys` {relative path: {name: value}}. "v5" is what Windows and `reg
     export` write (UTF-16LE with BOM), "regedit4" the older ANSI form."""
@@ -77,7 +80,7 @@ def reg_file_bytes(values, subkeys=None, fmt="v5"):
                                      for path, table in (subkeys or {}).items()]
     for key, table in keys:
         if table is not None:
-            blocks.append("\r\n".join(["[%s]" % key] + [value_line(name, value, unicode)
+            blocks.append("\r\n".join(["[%s]" % key] + [value_line(name, value, unicode, fill)
                                                         for name, value in table.items()]))
     text = "\r\n\r\n".join(blocks) + "\r\n\r\n"
     return b"\xff\xfe" + text.encode("utf-16-le") if unicode else text.encode(ANSI)

@@ -1,8 +1,6 @@
-"""What a scenario is, and where scenarios come from: a dict in a topic
-module (topic_<topic>.py, a list SCENARIOS), its id <topic>.<name>. The keys,
-file specs and checks are described in tests/scenarios/README.md; anything
-not listed here or in harness/checks.py is an error, so that a misspelt
-expectation never passes unchecked."""
+"""Scenarios: dicts in the list SCENARIOS of topic_<topic>.py, id <topic>.<name>
+(keys in tests/scenarios/README.md). An unknown key, file spec or check is an
+error, so that a misspelt expectation never passes unchecked."""
 
 import importlib
 import os

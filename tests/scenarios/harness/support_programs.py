@@ -61,8 +61,3 @@ def place_host_standin(name, real_path):
         handle.write(content)
     os.chmod(real_path, mode)
 
-
-def support_copies(scenario):
-    """The support programs that a scenario's files copy."""
-    return {spec["copy"] for spec in scenario.get("files", {}).values()
-            if isinstance(spec, dict) and "copy" in spec}

@@ -32,57 +32,10 @@ def file_content(spec):
     return content.encode(registry.ANSI) if isinstance(content, str) else content
 
 
-def write_tree(scenario, files, resolve, place_support, now, folders=(), links=None):
-    """Creates folders, files and links of a scenario on a target; a file
-    {"copy": NAME} is placed by `place_support`(NAME, real path)."""
-    def dated(real, days=None, calendar_days=None, at="12:00:00", follow=True):
-        when = now - datetime.timedelta(days=days) if days is not None else None
-        if calendar_days is not None:
-            when = datetime.datetime.combine(now.date() - datetime.timedelta(days=calendar_days),
-                                             datetime.time.fromisoformat(at))
-        if when is not None:
-            os.utime(real, (when.timestamp(),) * 2, follow_symlinks=follow)
-
-    def place(path):
-        real = resolve(scn.windows_path(scenario, path))
-        os.makedirs(os.path.dirname(real), exist_ok=True)
-        return real
-
-    for folder in folders:
-        os.makedirs(resolve(scn.windows_path(scenario, folder)), exist_ok=True)
-    for path, spec in files.items():
-        real = place(path)
-        spec = spec if isinstance(spec, dict) else {"content": spec}
-        if "copy" in spec:
-            place_support(spec["copy"], real)
-        else:
-            with open(real, "wb") as handle:
-                handle.write(file_content(spec))
-        dated(real, spec.get("age_days"), spec.get("modified_days_ago"),
-              spec.get("modified_at", "12:00:00"))
-        if spec.get("readonly"):
-            os.chmod(real, 0o444)
-    for path, spec in (links or {}).items():
-        spec = spec if isinstance(spec, dict) else {"target": spec}
-        real = place(path)
-        os.symlink(resolve(scn.windows_path(scenario, spec["target"])), real)
-        dated(real, spec.get("age_days"), follow=False)
-
-
 def registry_file(scenario):
-    def filled(data):  # the placeholders of every text filled in
-        if isinstance(data, str):
-            return scn.fill(data, scenario)
-        if isinstance(data, registry.Value):
-            return data._replace(data=filled(data.data))
-        if isinstance(data, (list, dict)):
-            return [filled(d) for d in data] if isinstance(data, list) else {
-                name: filled(value) for name, value in data.items()}
-        return data
-
-    return registry.reg_file_bytes(filled(scenario.get("registry")),
-                                   filled(scenario.get("registry_keys", {})),
-                                   scenario.get("registry_format", "v5"))
+    return registry.reg_file_bytes(scenario.get("registry"), scenario.get("registry_keys", {}),
+                                   scenario.get("registry_format", "v5"),
+                                   lambda text: scn.fill(text, scenario))
 
 
 class Target:
@@ -115,10 +68,68 @@ class Target:
         raise RuntimeError("the files could not be made within one day")
 
     def write(self, files, folders=(), links=None, now=None):
-        # file ages count from the scenario's (or the run's) "now", else from the real time
+        """Creates folders, files and links; a file {"copy": NAME} is placed
+        by place_support. Ages count from the scenario's (or the run's) "now",
+        else from the real time."""
         now = now or self.scenario.get("now")
         now = datetime.datetime.strptime(now, TIME_FORMAT) if now else datetime.datetime.now()
-        write_tree(self.scenario, files, self.resolve, self.place_support, now, folders, links)
+
+        def dated(real, days=None, calendar_days=None, at="12:00:00", follow=True):
+            when = now - datetime.timedelta(days=days) if days is not None else None
+            if calendar_days is not None:
+                when = datetime.datetime.combine(
+                    now.date() - datetime.timedelta(days=calendar_days),
+                    datetime.time.fromisoformat(at))
+            if when is not None:
+                os.utime(real, (when.timestamp(),) * 2, follow_symlinks=follow)
+
+        def place(path):
+            real = self.resolve(scn.windows_path(self.scenario, path))
+            os.makedirs(os.path.dirname(real), exist_ok=True)
+            return real
+
+        for folder in folders:
+            os.makedirs(self.resolve(scn.windows_path(self.scenario, folder)), exist_ok=True)
+        for path, spec in files.items():
+            real = place(path)
+            spec = spec if isinstance(spec, dict) else {"content": spec}
+            if "copy" in spec:
+                self.place_support(spec["copy"], real)
+            else:
+                with open(real, "wb") as handle:
+                    handle.write(file_content(spec))
+            dated(real, spec.get("age_days"), spec.get("modified_days_ago"),
+                  spec.get("modified_at", "12:00:00"))
+            if spec.get("readonly"):
+                os.chmod(real, 0o444)
+        for path, spec in (links or {}).items():
+            spec = spec if isinstance(spec, dict) else {"target": spec}
+            real = place(path)
+            os.symlink(self.resolve(scn.windows_path(self.scenario, spec["target"])), real)
+            dated(real, spec.get("age_days"), follow=False)
+
+    def resolve(self, windows_path):
+        drive, _, rest = windows_path.partition(":")
+        return os.path.join(self.drive(drive.lower()), *[part for part in rest.split("\\") if part])
+
+    def skip(self, _scenario):
+        return None
+
+    def finish(self):
+        pass
+
+    def launch(self, args, env, timeout):
+        """(exit status, output) of a program run in the working folder;
+        the output goes through a file (see harness/wine.py for why)."""
+        out_path = os.path.join(self.work, "program-output.txt")
+        try:
+            with open(out_path, "wb") as out:
+                status = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                        env=env, cwd=self.cwd, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return None, "the program ran longer than %d s and was ended" % timeout
+        with open(out_path, "rb") as out:
+            return status, out.read().decode("utf-8", "replace")
 
     def change(self, run):
         """What a later run changes before it starts: files, services, paths removed."""
@@ -147,13 +158,8 @@ class HostTarget(Target):
             return "faketime is not installed (the scenario moves the clock)"
         return None
 
-    def skip(self, _scenario):
-        return None
-
-    def resolve(self, windows_path):
-        drive, _, rest = windows_path.partition(":")
-        return os.path.join(self.machine, "drives", drive.lower(),
-                            *[part for part in rest.split("\\") if part])
+    def drive(self, letter):
+        return os.path.join(self.machine, "drives", letter)
 
     def make_machine(self, scenario):
         self.machine = os.path.join(self.work, "machine")
@@ -187,9 +193,6 @@ class HostTarget(Target):
     def watched(self):
         return [(self.machine, True)]
 
-    def finish(self):
-        pass
-
     def run(self, run):
         args = [self.quillet] + ([run["command"]] if run["command"] != "" else [])
         start = self.start_time(run)
@@ -198,12 +201,7 @@ class HostTarget(Target):
         env = dict(os.environ, QUILLET_MACHINE=self.machine)
         for name, value in self.scenario.get("host_env", {}).items():
             env[name] = value.replace("{machine}", self.machine)
-        try:
-            done = subprocess.run(args, cwd=self.cwd, env=env, stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=90)
-        except subprocess.TimeoutExpired:
-            return None, "the program ran longer than 90 s and was ended"
-        return done.returncode, (done.stdout + done.stderr).decode("utf-8", "replace")
+        return self.launch(args, env, 90)
 
 
 class WineTarget(Target):
@@ -221,10 +219,8 @@ class WineTarget(Target):
     def unavailable(self, scenario):
         if wine.missing_tools():
             return "Wine is not installed (%s not found)" % ", ".join(wine.missing_tools())
-        needed = support_programs.support_copies(scenario)
-        if any(run.get("services") for run in [scenario] + scenario.get("runs", [])):
-            needed.add("test_service.exe")
-        for path in [self.quillet_exe, self.rawlaunch] + sorted(map(self.support, needed)):
+        # the support programs are built with these two
+        for path in (self.quillet_exe, self.rawlaunch):
             if not os.path.isfile(path):
                 return "%s is not built; build the windows preset" % path
         return None
@@ -237,29 +233,22 @@ class WineTarget(Target):
                 return wine.unsupported(run.get("services"))
         return None
 
-    def resolve(self, windows_path):
-        drive, _, rest = windows_path.partition(":")
-        if drive.lower() != "c":
-            raise RuntimeError("only drive C: exists in the Wine prefix: %s" % windows_path)
-        return os.path.join(self.drive_c, *[part for part in rest.split("\\") if part])
+    def drive(self, letter):
+        if letter != "c":
+            raise RuntimeError("only drive C: exists in the Wine prefix")
+        return self.drive_c
 
     def _wine(self, args):
         return wine.run_logged(["wine"] + args, self.prefix, os.path.join(self.work, "wine.log"),
                                cwd=self.work)
 
     def make_machine(self, scenario):
-        # Cleared first: the install folder, the working folder, and the
-        # folders C:\QTest\X that other absolute paths of the scenario use.
+        # Cleared first: the install folder and C:\QTest, which holds the
+        # working folder and the other absolute paths of the scenarios (the
+        # prefix serves one scenario at a time).
         self.cwd = self.resolve("C:\\QTest\\" + scenario["name"] + ".cwd")
-        paths = [scn.install_path(scenario)] + list(scenario.get("files", {}))
-        paths += list(scenario.get("folders", ())) + list(scenario.get("links", {}))
-        paths += [spec["target"] if isinstance(spec, dict) else spec
-                  for spec in scenario.get("links", {}).values()]
-        roots = {self.resolve("C:\\QTest\\" + parts[2]) for parts in
-                 (scn.fill(p, scenario).split("\\") for p in paths)
-                 if len(parts) > 2 and [p.lower() for p in parts[:2]] == ["c:", "qtest"]}
-        for path in roots | {self.cwd, self.resolve(scn.install_path(scenario))}:
-            remove_tree(path)
+        for path in ("C:\\QTest", scn.install_path(scenario)):
+            remove_tree(self.resolve(path))
         os.makedirs(self.cwd)
         # `reg import` adds to a key and never removes: the key goes first (a
         # missing key fails the delete, which is fine). One Wine start for both.
@@ -294,15 +283,6 @@ class WineTarget(Target):
         args = ["wine", self.rawlaunch, "-t", "60"] + (["-f"] if whole_line is not None else [])
         text = whole_line if whole_line is not None else run["command"]
         args += [wine.windows_path(self.quillet_exe), "x:" + text.encode(registry.ANSI).hex()]
-        out_path = os.path.join(self.work, "program-output.txt")
-        try:
-            with open(out_path, "wb") as out:
-                status = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                        env=wine.env(self.prefix), cwd=self.cwd,
-                                        timeout=120).returncode
-        except subprocess.TimeoutExpired:
-            return None, "wine did not end within 120 s"
-        with open(out_path, "rb") as out:
-            output = out.read().decode("utf-8", "replace")
+        status, output = self.launch(args, wine.env(self.prefix), 120)
         return status, output + ("\n(quillet.exe ran longer than 60 s and was ended)"
                                  if status == 124 else "")

@@ -1,11 +1,8 @@
 """The Wine prefix of a test run and the services of a scenario in it.
 
-Wine's system processes (services.exe, winedevice.exe, ...) start with the
-first program of a prefix and inherit its standard handles: a program whose
-output went to a pipe would keep the pipe open as long as the server lives,
-and the capture (ctest's among them) would never end. So every Wine program
-started here writes to a file and reads from /dev/null.
-"""
+Wine's system processes start with the first program of a prefix and inherit
+its standard handles, so a captured pipe would never end: every Wine program
+started here writes to a file and reads from /dev/null."""
 
 import contextlib
 import fcntl
