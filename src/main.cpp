@@ -1,8 +1,10 @@
 // Process entry: the command text, the machine, the run, the exit status.
+#include <initializer_list>
 #include <string>
 
 #include "os/make_system.h"
 #include "run/main_run.h"
+#include "run/preview.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,11 +12,15 @@
 
 namespace {
 
+constexpr int kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+
 const char* const kUsage =
     "Quillet " QUILLET_VERSION
     " - maintenance and health check of the KORBOD agent\r\n"
     "\r\n"
     "usage: quillet [TASK[,TASK...]]\r\n"
+    "       quillet --preview [TASK[,TASK...]]   what that run would do; nothing is changed\r\n"
+    "       quillet --help | --version\r\n"
     "\r\n"
     "  (blank)      the default run: log and data sweeps, device list, services,\r\n"
     "               agent type, device list validation, folder size report\r\n"
@@ -28,22 +34,63 @@ const char* const kUsage =
     "  AGTHLTHCHK   the agent health check run (alone on the command line)\r\n"
     "\r\n"
     "Everything is recorded in <InstallationPath>\\ApplicationLog\\MNStatusLog.txt.\r\n"
-    "Exit status: 0 done, 1 a check reported Failed, 2 no install path, 3 ended by a failure.\r\n";
+    "Exit status: 0 done, 1 a check failed, 2 no install path, 3 ended by a failure,\r\n"
+    "87 an unknown option. Exits 2 and 3 are also recorded in the Application event log.\r\n";
+
+// Blanks and tabs around the text, which a scheduler's entry easily carries.
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool isOneOf(const std::string& text, std::initializer_list<const char*> forms) {
+    std::string lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const char* form : forms)
+        if (lower == form) return true;
+    return false;
+}
+
+int run(quillet::os::System& system) {
+    quillet::RunState state;
+    quillet::Context ctx{system, state};
+    return quillet::finishRun(ctx, quillet::Main(ctx));
+}
+
+int preview(const std::string& taskWords) {
+    auto real = quillet::os::makeSystem(taskWords);
+    quillet::PreviewSystem system(*real, taskWords, quillet::os::printToConsole);
+    system.say("Preview of: quillet " + taskWords + "  (nothing is changed)");
+    const int status = run(system);
+    system.say("exit    " + std::to_string(status));
+    return 0;
+}
 
 int runWith(const std::string& commandText) {
-    if (commandText == "/?" || commandText == "-h" || commandText == "--help") {
+    const std::string text = trimmed(commandText);
+    if (isOneOf(text, {"/?", "-?", "-h", "/h", "--help", "/help"})) {
         quillet::os::printToConsole(kUsage);
         return 0;
     }
-    if (commandText == "--version") {
+    if (isOneOf(text, {"-v", "/v", "--version", "/version"})) {
         quillet::os::printToConsole("Quillet " QUILLET_VERSION "\r\n");
         return 0;
     }
+    const std::string previewWord = "--preview";
+    if (text.compare(0, previewWord.size(), previewWord) == 0 &&
+        (text.size() == previewWord.size() || text[previewWord.size()] == ' ' ||
+         text[previewWord.size()] == '\t'))
+        return preview(trimmed(text.substr(previewWord.size())));
+    // No task word begins so: an option this program does not know must not
+    // become a real run.
+    if (!text.empty() && (text[0] == '-' || text[0] == '/')) {
+        quillet::os::printToConsole(kUsage);
+        return kInvalidParameter;
+    }
     auto system = quillet::os::makeSystem(commandText);
-    quillet::RunState run;
-    quillet::Context ctx{*system, run};
-    const quillet::RunEnd end = quillet::Main(ctx);
-    return quillet::exitStatus(end, run);
+    return run(*system);
 }
 
 }  // namespace

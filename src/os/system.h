@@ -171,6 +171,12 @@ public:
     // The last error code with its text, for a caller that treats a call
     // refused by its return value as a failure.
     virtual Failure lastFailure() = 0;
+
+    // --- the system's own record
+    // One error entry in the Application event log, source "Quillet" (on the
+    // host: a line on standard error), for an end that the activity log
+    // cannot show. Never fails towards the caller.
+    virtual void reportEvent(const std::string& text) = 0;
 };
 
 }  // namespace quillet::os

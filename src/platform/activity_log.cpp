@@ -40,6 +40,7 @@ void PblSubWriteLog(Context& ctx, const std::string& message) noexcept {
         ctx.os.appendToFile(installPath + agent::kActivityLog,
                             stamp + "\t" + withoutCrLfPairs(message) + "\r\n");
     } catch (...) {
+        ctx.run.logLost = true;
     }
 }
 

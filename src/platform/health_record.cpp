@@ -12,6 +12,7 @@ std::string healthFile(Context& ctx) { return agentInstallPath(ctx) + agent::kHe
 
 void SubUpdtAgtHlthChkStatus(Context& ctx, const std::string& section, bool succeeded,
                              const std::string& description) {
+    if (!succeeded) ctx.run.healthCheckFailed = true;
     try {
         const std::string file = healthFile(ctx);
         const std::string oldStatus = ReadIniString(ctx, section, "status", file);

@@ -174,6 +174,7 @@ RunEnd Main(Context& ctx) {
         return runSteps(ctx);
     } catch (...) {
         const CaughtError e = describeCurrentException();
+        ctx.run.failure = std::to_string(e.number) + ", " + e.description;
         PblSubWriteLog(ctx, "ERR : Error while executing Quillet utility. Error No: " +
                                 std::to_string(e.number) +
                                 ", Error Description : " + e.description + ", Source=Main()");
@@ -190,9 +191,24 @@ int exitStatus(RunEnd end, const RunState& run) {
         case RunEnd::Closed:
         case RunEnd::HealthCheck:
         case RunEnd::TypeGate:
-            return run.overallStatusOK ? 0 : 1;
+            return run.overallStatusOK && !run.healthCheckFailed ? 0 : 1;
     }
     return 3;
+}
+
+int finishRun(Context& ctx, RunEnd end) {
+    const int status = exitStatus(end, ctx.run);
+    std::string reason;
+    if (end == RunEnd::NoInstallPath)
+        reason = std::string("no usable install path in HKEY_LOCAL_MACHINE\\") + agent::kKey +
+                 agent::kInstallPathValue + ", so no activity log";
+    else if (end == RunEnd::Trapped)
+        reason = "ended by a failure: " + ctx.run.failure;
+    else if (ctx.run.logLost)
+        reason = "a line of the activity log could not be written";
+    if (!reason.empty())
+        ctx.os.reportEvent("Quillet exit status " + std::to_string(status) + ": " + reason);
+    return status;
 }
 
 }  // namespace quillet

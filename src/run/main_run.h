@@ -15,8 +15,14 @@ enum class RunEnd {
 // The whole run. The command text comes from ctx.os.commandText().
 RunEnd Main(Context& ctx);
 
-// Exit status for schedulers and people: 0 normal, 1 a "Failed" report was
-// written, 2 no usable install path, 3 ended by an unexpected failure.
+// Exit status for schedulers and people: 0 normal, 1 a "Failed" report or a
+// failed health-check record was written, 2 no usable install path, 3 ended
+// by an unexpected failure.
 int exitStatus(RunEnd end, const RunState& run);
+
+// The exit status, after leaving an entry in the system's event log for the
+// ends that the activity log cannot show: no install path (no log to write),
+// a run ended by a failure, and a run that lost lines of its log.
+int finishRun(Context& ctx, RunEnd end);
 
 }  // namespace quillet

@@ -355,6 +355,8 @@ Failure HostSystem::lastFailure() {
     return Failure(static_cast<long>(lastError_), systemErrorText(lastError_));
 }
 
+void HostSystem::reportEvent(const std::string& text) { std::cerr << text << '\n' << std::flush; }
+
 std::string HostSystem::systemErrorText(std::uint32_t code) {
     if (code == 0) code = lastError_;
     // The codes a wait reports are Windows' own; their texts are Windows' too.

@@ -50,6 +50,7 @@ public:
                                        const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override;
     Failure lastFailure() override;
+    void reportEvent(const std::string& text) override;
 
     // The host path of a Windows path on this machine.
     std::string hostPath(const std::string& windowsPath) const;

@@ -78,4 +78,14 @@ std::string Win32System::systemErrorText(std::uint32_t code) {
 
 Failure Win32System::lastFailure() { return win32::lastFailure(); }
 
+void Win32System::reportEvent(const std::string& text) {
+    // No message file is registered for the source: the viewer shows the text
+    // as the event's inserted string, which is all the entry needs to carry.
+    const HANDLE source = RegisterEventSourceA(nullptr, "Quillet");
+    if (source == nullptr) return;
+    const char* strings[] = {text.c_str()};
+    ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+}
+
 }  // namespace quillet::os::win32

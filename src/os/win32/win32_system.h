@@ -60,6 +60,7 @@ public:
                                        const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override;
     Failure lastFailure() override;
+    void reportEvent(const std::string& text) override;
 
 private:
     std::string commandText_;
