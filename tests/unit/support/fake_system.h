@@ -43,6 +43,8 @@ public:
         writesLeft_ = afterWrites;
     }
     Failure lastFailure() override;
+    std::vector<std::string> events;  // the event log's entries
+    void reportEvent(const std::string& text) override { events.push_back(text); }
     // Called with a subfolder's Windows path just before a walk opens it.
     std::function<void(const std::string& path)> beforeOpenSubfolder;
 
