@@ -135,8 +135,7 @@ bool PreviewSystem::iniWriteString(const std::string& section, const std::string
     return true;
 }
 
-std::unique_ptr<os::Process> PreviewSystem::startCommandLine(const std::string& commandLine,
-                                                             int) {
+std::unique_ptr<os::Process> PreviewSystem::startCommandLine(const std::string& commandLine, int) {
     say("start   " + commandLine);
     return std::make_unique<PreviewProcess>();
 }

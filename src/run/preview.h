@@ -76,9 +76,7 @@ public:
                                                   int windowStyle) override;
     std::unique_ptr<os::Process> shellOpen(const std::string& programPath,
                                            const std::string& parameters) override;
-    std::string systemErrorText(std::uint32_t code) override {
-        return real_.systemErrorText(code);
-    }
+    std::string systemErrorText(std::uint32_t code) override { return real_.systemErrorText(code); }
     Failure lastFailure() override { return real_.lastFailure(); }
     void reportEvent(const std::string& text) override;
 

@@ -11,45 +11,46 @@
 namespace quillet {
 namespace {
 
-TEST(RunStart, FailureInTheRunsOwnStepsEndsTheRunThroughItsTrap) {
-    testing::FakeRun f;
-    f.writeFile("ApplicationLog\\MNStatusLog.txt", std::string(2097153, 'x'));
-    f.os.failOn("deleteFile", "MNStatusLog.txt");
-    const RunEnd end = Main(f.ctx);
-    EXPECT_EQ(exitStatus(end, f.run), 3);
-    EXPECT_EQ(f.logMessages().back(),
-              "ERR : Error while executing Quillet utility. Error No: 5, Error Description : "
-              "Access is denied., Source=Main()");
-}
-
-// The ends that the activity log cannot show leave one event; others none.
-TEST(RunEnd, OnlyEndsTheLogCannotShowLeaveAnEvent) {
+// A failure in the run's own steps ends it through its trap; the ends that
+// the activity log cannot show leave one event, other ends none.
+TEST(RunEnd, TrapExitStatusAndEventsOfEachEnd) {
+    const auto lockedOversizedLog = [](testing::FakeRun& f) {
+        f.writeFile("ApplicationLog\\MNStatusLog.txt", std::string(2097153, 'x'));
+        f.os.failOn("deleteFile", "MNStatusLog.txt");
+    };
     const struct {
         const char* what;
         std::function<void(testing::FakeRun&)> setUp;
         int status;
-        const char* event;  // nullptr: none
+        const char* event;    // nullptr: none
+        const char* lastLog;  // nullptr: not checked
     } cases[] = {
         {"no install path",
          [](testing::FakeRun& f) {
-             const std::string file = f.machine.path + "/registry.reg";
+             const std::string file = f.root + "/registry.reg";
              std::ofstream(file + ".new") << "REGEDIT4\n\n";
              std::rename((file + ".new").c_str(), file.c_str());
          },
          2,
          "Quillet exit status 2: no usable install path in "
-         "HKEY_LOCAL_MACHINE\\Software\\KORBOD\\InstallationPath, so no activity log"},
-        {"locked oversized log",
-         [](testing::FakeRun& f) {
-             f.writeFile("ApplicationLog\\MNStatusLog.txt", std::string(2097153, 'x'));
-             f.os.failOn("deleteFile", "MNStatusLog.txt");
+         "HKEY_LOCAL_MACHINE\\Software\\KORBOD\\InstallationPath, so no activity log",
+         nullptr},
+        {"locked oversized log", lockedOversizedLog, 3,
+         "Quillet exit status 3: ended by a failure: 5, Access is denied.",
+         "ERR : Error while executing Quillet utility. Error No: 5, Error Description : "
+         "Access is denied., Source=Main()"},
+        {"locked oversized log, no line written",
+         [&](testing::FakeRun& f) {
+             lockedOversizedLog(f);
              f.os.failOn("appendToFile", "MNStatusLog.txt");
          },
-         3, "Quillet exit status 3: ended by a failure: 5, Access is denied."},
+         3, "Quillet exit status 3: ended by a failure: 5, Access is denied.", nullptr},
         {"log refused, run otherwise done",
          [](testing::FakeRun& f) { f.os.failOn("appendToFile", "MNStatusLog.txt"); }, 0,
-         "Quillet exit status 0: a line of the activity log could not be written"},
-        {"run done", [](testing::FakeRun&) {}, 0, nullptr},
+         "Quillet exit status 0: a line of the activity log could not be written", nullptr},
+        {"run done", [](testing::FakeRun&) {}, 0, nullptr,
+         "INF : Quillet utility finished "
+         "************************************"},
     };
     for (const auto& c : cases) {
         testing::FakeRun f;
@@ -60,6 +61,7 @@ TEST(RunEnd, OnlyEndsTheLogCannotShowLeaveAnEvent) {
             EXPECT_EQ(f.os.events, std::vector<std::string>{c.event}) << c.what;
         else
             EXPECT_TRUE(f.os.events.empty()) << c.what;
+        if (c.lastLog) EXPECT_EQ(f.logMessages().back(), c.lastLog) << c.what;
     }
 }
 
