@@ -7,6 +7,7 @@ import argparse
 import contextlib
 import datetime
 import os
+import re
 import pathlib
 import sys
 import tempfile
@@ -71,6 +72,35 @@ def set_zone(zone, hour=None):
     time.tzset()
 
 
+def preview(target, run):
+    """Runs `--preview` with the run's task words before the run itself, and
+    checks that it changed nothing. Returns the check to make after the run:
+    every file the run deleted was named on a "delete" line, and the exit
+    status the preview foretold is the run's."""
+    roots = target.watched()
+    before = [checks.snapshot(root, deep) for root, deep in roots]
+    status, shown = target.run(dict(run, command=("--preview " + run["command"]).rstrip()))
+    failures = [] if status == 0 else ["the preview ended with exit status %s" % status]
+    for (root, deep), earlier in zip(roots, before):
+        failures += ["preview: " + f for f in
+                     checks.compare_snapshots(earlier, checks.snapshot(root, deep))]
+    named = {target.resolve(path) for path in re.findall(r"^delete  (.+?) \(", shown, re.M)}
+    foretold = re.findall(r"^exit    (\d+)\s*$", shown, re.M)
+
+    def after(run_status):
+        found = list(failures)
+        if foretold != [str(run_status)]:
+            found.append("the preview foretold exit status %s, the run ended with %s"
+                         % (foretold, run_status))
+        for (root, deep), earlier in zip(roots, before):
+            gone = [path for path, (folder, *_rest) in earlier.items()
+                    if deep and not folder and not os.path.lexists(path)]
+            found += ["the run deleted %s, which the preview did not name" % path
+                      for path in sorted(set(gone) - named)]
+        return found + (["preview output:\n" + shown] if found else [])
+    return after
+
+
 def run_one(scenario_id, scenario, target, zone):
     """Runs one scenario on one target; returns "pass", "fail" or "skip"."""
     title = "%s on %s" % (scenario_id, target.name)
@@ -100,10 +130,13 @@ def run_one(scenario_id, scenario, target, zone):
             if "runs" in scenario:  # each run's changes, the first run's too
                 target.change(run)
             if number > 1:
-                earlier = read(log_path) or b""
+                earlier = read(log_path)  # None: no log yet, as before a first run
+            previewed = run.get("preview") and preview(target, run)
             start = target.start_time(run) or datetime.datetime.now()
             began = time.monotonic()
             status, output = target.run(run)
+            if previewed:
+                failures += [label + failure for failure in previewed(status)]
             window = (start, start + datetime.timedelta(seconds=time.monotonic() - began))
             outputs += [label + output.strip()] if output.strip() else []
             found = [] if status == run["exit"] else [

@@ -14,9 +14,11 @@ LISTED = "[SERVICE]\r\nsvcfiles=KORBTaskSvc,KORBGuard\r\n"
 
 
 def health(*service_lines, **more):
-    """A health-check run of an agent without managed machines or Parvix.exe."""
+    """A health-check run of an agent without managed machines or Parvix.exe;
+    a listed service that is down is a failed check: exit status 1."""
+    down = any(line.endswith("not running") for line in service_lines)
     return run("AGTHLTHCHK", HEALTH_CHECK, CHECKING, *service_lines, PARVIX_MISSING,
-               only=HEALTH_LINES, **more)
+               only=HEALTH_LINES, exit=int(down), **more)
 
 
 def records(status, errdesc, **more):

@@ -111,7 +111,7 @@ def young_links(file_link):
 
 SCENARIOS = [
     scenario("log_and_data_sweeps_keep_young_links_and_the_size_does_not_follow_them",
-             sized("LOG,DATA", DELETING_LOGS, DELETING_DATA, size="6"),
+             sized("LOG,DATA", DELETING_LOGS, DELETING_DATA, size="6", preview=True),
              files={**{path: spec for path, (spec, _kept) in LOG_AND_DATA.items()},
                     **outside_tree(OUTSIDE)},
              folders=["ApplicationLog\\empty", "ApplicationLog\\d\\e",

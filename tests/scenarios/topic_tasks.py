@@ -38,7 +38,9 @@ EVERY_STATE = [CHECKING_SERVICES, RUNNING, not_running("KORBMonCtl"), RUNNING, R
 SCENARIOS = [
     # no services table: every default service reads as not running
     scenario("task_words_without_a_service_manager",
-             run("", *DEFAULT_RUN, exit=1, only=RUN_LINES + SERVICE_LINES),
+             # what a preview of the default run names, the run then does
+             run("", *DEFAULT_RUN, exit=1, only=RUN_LINES + SERVICE_LINES, preview=True,
+                 expect={"ApplicationLog\\old.log": "absent", "ApplicationLog\\a\\big.log": "absent"}),
              run("   ", *DEFAULT_RUN, exit=1, only=RUN_LINES + SERVICE_LINES),
              words("LOG,,FOO,TYPE", NO_LOGPARSER, DELETING_LOGS, TYPE_CHECKED),
              # DATA sweeps Datadirectory only, not the Tarsel folder
@@ -50,7 +52,9 @@ SCENARIOS = [
              words("srv", NO_LOGPARSER, CHECKING_SERVICES, *ALL_DOWN, exit=1,
                    expect={REPORTS: {"count_ini": [
                        (services_report(*DEFAULT_SERVICES), 4), (closing("Failed"), 4)]}}),
-             folders=["Configuration"]),
+             folders=["Configuration"],
+             files={"ApplicationLog\\old.log": {"size": 100, "age_days": 6},
+                    "ApplicationLog\\a\\big.log": {"size": 5 * 1024 * 1024 + 1}}),
 
     # paused and start-pending services are active, a stopped one and one that
     # does not exist are down, each SRV word writes its own report; then the

@@ -6,6 +6,7 @@ differences at once."""
 import datetime
 import difflib
 import fnmatch
+import hashlib
 import os
 import re
 import stat
@@ -211,17 +212,22 @@ def _stamp_of(name):
 # ----------------------------------------------------------------- nothing written
 
 def snapshot(root, deep=True):
-    """{path: (is folder, size, mtime)} of a tree, or only the names of its
+    """{path: (is folder, size, mtime, content digest)} of a tree, or only the names of its
     top level when not `deep`; {} when missing."""
     if not deep:
         return dict.fromkeys(os.listdir(root) if os.path.isdir(root) else [])
     result = {}
     for folder, dirs, files in os.walk(root):
         for name in dirs + files:
-            info = os.lstat(os.path.join(folder, name))
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
             folder_entry = stat.S_ISDIR(info.st_mode)
-            result[os.path.join(folder, name)] = (folder_entry, 0 if folder_entry else info.st_size,
-                                                  0 if folder_entry else info.st_mtime_ns)
+            digest = None
+            if stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as handle:
+                    digest = hashlib.sha256(handle.read()).hexdigest()
+            result[path] = (folder_entry, 0 if folder_entry else info.st_size,
+                            0 if folder_entry else info.st_mtime_ns, digest)
     return result
 
 

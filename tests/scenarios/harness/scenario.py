@@ -13,7 +13,8 @@ from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
 RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_absent", "log_kept",
-            "expect", "windows_command_line", "now", "days_later", "services", "files", "delete", "why"}
+            "expect", "windows_command_line", "now", "days_later", "services", "files", "delete", "why",
+            "preview"}
 MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
                 "folders", "links", "services", "host_bin", "host_env", "local_hour",
                 "targets", "why", "on_target", "runs", "nothing_written"}
