@@ -12,7 +12,7 @@ from . import checks
 from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
-RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_absent", "log_kept",
+RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept",
             "expect", "windows_command_line", "now", "days_later", "services", "files", "delete", "why",
             "preview"}
 MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
