@@ -49,12 +49,12 @@ def start(quillet, machine, command="DEVICELIST"):
                             stderr=subprocess.DEVNULL)
 
 
-def run(quillet, machine, command="DEVICELIST"):
-    return start(quillet, machine, command).wait(timeout=300)
-
-
 def read(path):
     return pathlib.Path(path).read_bytes() if os.path.exists(path) else b""
+
+
+def devices(agent):
+    return read(agent("Configuration", "DeviceList.ini")).count(b"[PC-")
 
 
 def temporaries(agent):
@@ -89,7 +89,7 @@ def full_disk(quillet):
             filler = os.path.join(drive, "filler")
             with open(filler, "wb") as f:
                 f.write(b"\0" * (st.f_bavail * st.f_frsize - 24 * 1024))
-            status = run(quillet, machine)
+            status = start(quillet, machine).wait()
             check(status == 1, "a synchronisation cut short by the full disk exits 1 (%d)" % status)
             whole(agent, "on a full disk")
             # Not a byte left: the log's last page takes part of a line, a
@@ -100,15 +100,14 @@ def full_disk(quillet):
                         pass
                 except OSError:
                     pass
-            run(quillet, machine, "TYPE")
+            start(quillet, machine, "TYPE").wait()
             log = whole(agent, "on a disk without a byte left")
             os.remove(filler)
-            status = run(quillet, machine)
+            status = start(quillet, machine).wait()
             check(status == 0, "with room again the synchronisation completes (exit %d)" % status)
             check(whole(agent, "with room again").startswith(log),
                   "the next run's log starts on a line of its own")
-            check(read(agent("Configuration", "DeviceList.ini")).count(b"[PC-") == 60,
-                  "the list then holds every device")
+            check(devices(agent) == 60, "the list then holds every device")
         finally:
             subprocess.run(["umount", drive])
 
@@ -129,12 +128,11 @@ def killed_runs(quillet, kills=5):
         planted = [".DeviceList.ini.~%d.1" % gone.pid, ".DeviceList.ini.~%d.1" % os.getpid()]
         for name in planted:
             open(agent("Configuration", name), "wb").close()
-        status = run(quillet, machine)
+        status = start(quillet, machine).wait()
         check(status == 0, "a whole run after the killed ones exits 0 (got %d)" % status)
         left = temporaries(agent)
         check(left == [planted[1]], "only a live process's temporary file is left: %s" % left)
-        check(read(agent("Configuration", "DeviceList.ini")).count(b"[PC-") == 1000,
-              "the list holds every device")
+        check(devices(agent) == 1000, "the list holds every device")
 
 
 if __name__ == "__main__":

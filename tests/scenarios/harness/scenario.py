@@ -85,8 +85,8 @@ def validate(scenario, where):
                  % sorted(set(run) - RUN_KEYS))
             need("command" in run and "exit" in run, at + "command or exit is missing")
             need("\0" not in run["command"], at + "a command text cannot hold NUL")
-            need(run.get("log_match", "exact") in ("exact", "subsequence", "filtered"),
-                 at + "log_match must be exact, subsequence or filtered")
+            need(run.get("log_match", "exact") in ("exact", "filtered"),
+                 at + "log_match must be exact or filtered")
             need(run.get("log_match") != "filtered" or run.get("log_filter"),
                  at + "log_match filtered needs log_filter")
             for spec in list(this.get("files", {}).values()) + list(run.get("files", {}).values()):
