@@ -28,8 +28,8 @@ SCENARIOS = [
     scenario("options_are_no_run", *[run(text, exit=status, log=None) for text, status in (
         ("/x", 87), ("--help,LOG", 87), (" -LOG", 87), ("-v", 0), ("/V", 0), (" /? ", 0),
         ("--version", 0))], nothing_written=True),
-    silent("install_path_of_eight_characters_ends_silently", agent(), EIGHT),
-    # the length is taken with blanks trimmed, and in characters, not bytes
+    # eight characters are too few, taken with blanks trimmed, and in
+    # characters, not bytes
     silent("install_path_of_eight_characters_and_a_blank_ends_silently",
            agent(InstallationPath=EIGHT + " "), EIGHT),
     silent("install_path_of_eight_characters_in_nine_bytes_ends_silently", agent(),
