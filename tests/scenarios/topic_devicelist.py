@@ -209,9 +209,7 @@ CHECKED_FINDINGS += [finding("EMPTY", key + " value is blank") for key in (
 LONG_LIST = "".join(valid_section("DEVICE-%03d-" % i + "X" * 89, "4") for i in range(60))
 # More devices of one type than a signed 16-bit count holds.
 MANY_DEVICES = 32770
-MANY_LIST = "".join("[D%05d]\r\nType=4\r\nCategory=LAN\r\nEnable=1\r\nDaysToMonitor=1\r\n"
-                    "FromTime=1\r\nToTime=1\r\nLocalMachine=N\r\nRegID=1\r\n" % i
-                    for i in range(MANY_DEVICES))
+MANY_LIST = "".join(valid_section("D%05d" % i, "4") for i in range(MANY_DEVICES))
 
 
 ANY_SIZE = pattern(r"MSG : KORBOD folder Size : [0-9.]+ MB")
