@@ -60,8 +60,7 @@ TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
     for (const int allowed : {0, 5, 19}) {
         FakeRun f(device("ManagedMachines", "pc1", kMachine) +
                   device("ManagedMachines", "pc2", kMachine));
-        f.writeFile("Configuration\\keep", "");
-        f.os.refuseIniWrites("DeviceList.ini", allowed);
+        f.os.failOn("iniWriteString", "DeviceList.ini", allowed);
         PriSubSyncDeviceList(f.ctx);
         // Refused within pc1's keys, or at pc2's first once pc1 is whole.
         EXPECT_EQ(f.logMessages(),
@@ -77,20 +76,23 @@ TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
     }
 }
 
-TEST(DeviceListSync, DeviceRulesHangOnTheExactTypeApiTypeAndRegId) {
+TEST(DeviceListSync, DeviceRulesHangOnTheExactAgentTypeTypeApiTypeAndRegId) {
     struct Case {
         std::string values;  // over kHost
         std::vector<std::string> present, absent;
+        const char* agentType = "RULK";
     } cases[] = {
         {"\"APIType\"=\"hostagent\"", {"VCenterIP=10.0.0.9"}, {}},
         {"\"RegID\"=\"   \"", {"RegID=0"}, {}},
         // Any other Type is a machine's layout, decoded.
         {"\"Type\"=\"5 \"", {"Type=5 ", "Enable=1", "Platform="}, {"APIType", "Port"}},
         {"\"Type\"=\"05\"", {"Enable=1"}, {"VCenterIP"}},
+        // An agent type with blanks passes no gate and makes no list.
+        {"", {}, {"Type"}, "RULK "},
+        {"", {}, {"Type"}, " RULK"},
     };
     for (const auto& c : cases) {
-        FakeRun f(device("ManagedpOSIX", "dev", kHost + c.values));
-        f.writeFile("Configuration\\keep", "");
+        FakeRun f(device("ManagedpOSIX", "dev", kHost + c.values), c.agentType);
         PriSubSyncDeviceList(f.ctx);
         const std::string list = f.read("Configuration\\DeviceList.ini");
         for (const auto& line : c.present)
@@ -113,7 +115,6 @@ TEST(DeviceListSync, HealthRecordOnlyWhenTheProcessCommandIsExactlyTheWord) {
     };
     for (const auto& c : cases) {
         FakeRun f(device("ManagedMachines", "pc1", ""));
-        f.writeFile("Configuration\\keep", "");
         f.os.command = c.command;
         f.run.commandText = "AGTHLTHCHK";  // the procedure asks the process, not the run
         if (c.fails) f.os.failOn("appendToFile", "DeviceList.ini");
@@ -123,16 +124,6 @@ TEST(DeviceListSync, HealthRecordOnlyWhenTheProcessCommandIsExactlyTheWord) {
                       f.os.iniGetString("CONFIGURATION", "errdesc", "none", 255, file),
                   c.record)
             << "[" << c.command << "]";
-    }
-}
-
-TEST(DeviceListSync, AgentTypeWithBlanksDoesNothing) {
-    for (const char* type : {"RULK ", " RULK"}) {
-        FakeRun f;
-        f.registry(device("ManagedMachines", "pc1", kMachine), type);
-        f.writeFile("Configuration\\keep", "");
-        PriSubSyncDeviceList(f.ctx);
-        EXPECT_EQ(f.read("Configuration\\DeviceList.ini"), "") << type;
     }
 }
 

@@ -81,7 +81,7 @@ TEST(StatusReport, IsWholeWithItsDescOnOneLineThenPausesOrIsLoggedAndLeftOut) {
     for (const int allowed : {0, 3, 6, -1, 7}) {
         FakeRun f;
         if (allowed >= 0)
-            f.os.refuseIniWrites(name, allowed);
+            f.os.failOn("iniWriteString", name, allowed);
         else
             f.os.failOn("appendToFile", ".ini");
         f.run.statusDescription = "bad\r\n[STATUS_INFO]\r\nLastRunStatusCode=Success";

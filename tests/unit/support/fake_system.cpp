@@ -83,12 +83,21 @@ void FakeSystem::sleep(std::uint32_t ms) {
     clock += ms / 1000;
 }
 
-void FakeSystem::failIfInjected(const std::string& operation, const std::string& path) {
+bool FakeSystem::injected(const std::string& operation, const std::string& path) {
     for (auto f = failures_.begin(); f != failures_.end(); ++f) {
-        if (f->first != operation || !endsWith(path, f->second)) continue;
+        if (f->operation != operation || !endsWith(path, f->pathSuffix)) continue;
+        if (f->after > 0) {
+            --f->after;
+            return false;
+        }
         if (operation == "listEntry") failures_.erase(f);
-        throw Failure(5, "Access is denied.");
+        return true;
     }
+    return false;
+}
+
+void FakeSystem::failIfInjected(const std::string& operation, const std::string& path) {
+    if (injected(operation, path)) throw Failure(5, "Access is denied.");
 }
 
 std::unique_ptr<os::Folder> FakeSystem::openFolder(const std::string& path) {
@@ -114,15 +123,14 @@ Failure FakeSystem::lastFailure() {
 
 bool FakeSystem::iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
-    refused_ = writesLeft_ >= 0 && endsWith(file, refusedSuffix_) && writesLeft_-- == 0;
-    if (refused_) {
-        writesLeft_ = 0;
-        return false;
-    }
-    return HostSystem::iniWriteString(section, key, value, file);
+    refused_ = injected("iniWriteString", file);
+    return !refused_ && HostSystem::iniWriteString(section, key, value, file);
 }
 
-FakeRun::FakeRun(const std::string& more) : root(newTempFolder()), os(root) { registry(more); }
+FakeRun::FakeRun(const std::string& more, const std::string& type)
+    : root(newTempFolder()), os(root) {
+    registry(more, type);
+}
 
 FakeRun::~FakeRun() {
     std::error_code ec;
@@ -130,14 +138,12 @@ FakeRun::~FakeRun() {
 }
 
 void FakeRun::registry(const std::string& more, const std::string& type) const {
-    // Written beside and renamed: the host reloads a registry file that changed.
-    const std::string file = root + "/registry.reg";
-    std::ofstream(file + ".new") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\KORBOD]\n"
-                                 << "\"InstallationPath\"=\"C:\\\\Agents\\\\KORBOD\"\n"
-                                 << "\"Type\"=\"" << type << "\"\n\"RegID\"=\"12345\"\n\n"
-                                 << more;
-    fs::rename(file + ".new", file);
-    fs::create_directories(hostFile(""));
+    // The host reloads a registry file that changed.
+    std::ofstream(root + "/registry.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\KORBOD]\n"
+                                          << "\"InstallationPath\"=\"C:\\\\Agents\\\\KORBOD\"\n"
+                                          << "\"Type\"=\"" << type << "\"\n\"RegID\"=\"12345\"\n\n"
+                                          << more;
+    fs::create_directories(hostFile("Configuration"));
 }
 
 std::string FakeRun::hostFile(const std::string& relative) const {
@@ -151,10 +157,9 @@ void FakeRun::writeFile(const std::string& relative, const std::string& bytes) c
 }
 
 std::string FakeRun::read(const std::string& relative) const {
-    std::ifstream in(hostFile(relative), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    std::ostringstream text;
+    text << std::ifstream(hostFile(relative), std::ios::binary).rdbuf();
+    return text.str();
 }
 
 std::vector<std::string> FakeRun::logMessages() const {

@@ -31,17 +31,13 @@ public:
     // "listFolder" for the opening of a folder, "deleteFile" or "removeFolder"
     // for a removal, "listEntry" for a listing that breaks off once at an
     // entry) throws when its Windows path ends with `pathSuffix`; folders'
-    // paths end with "\".
-    void failOn(const std::string& operation, const std::string& pathSuffix) {
-        failures_.push_back({operation, pathSuffix});
+    // paths end with "\". "iniWriteString" is refused by its return value, as
+    // on a full disk. Each fails once `after` such calls went through.
+    void failOn(const std::string& operation, const std::string& pathSuffix, int after = 0) {
+        failures_.push_back({operation, pathSuffix, after});
     }
+    bool injected(const std::string& operation, const std::string& path);
     void failIfInjected(const std::string& operation, const std::string& path);
-    // INI writes to a file whose path ends so are refused by return value, as
-    // on a full disk, once `afterWrites` of them went through.
-    void refuseIniWrites(const std::string& pathSuffix, int afterWrites) {
-        refusedSuffix_ = pathSuffix;
-        writesLeft_ = afterWrites;
-    }
     Failure lastFailure() override;
     std::vector<std::string> events;  // the event log's entries
     void reportEvent(const std::string& text) override { events.push_back(text); }
@@ -56,9 +52,11 @@ public:
                         const std::string& value, const std::string& file) override;
 
 private:
-    std::vector<std::pair<std::string, std::string>> failures_;  // operation, path suffix
-    std::string refusedSuffix_;
-    int writesLeft_ = -1;  // -1: none refused
+    struct Fault {
+        std::string operation, pathSuffix;
+        int after;
+    };
+    std::vector<Fault> failures_;
     bool refused_ = false;
 };
 
@@ -71,10 +69,11 @@ struct FakeRun {
     Context ctx{os, run};
     std::string install = "C:\\Agents\\KORBOD\\";
 
-    // The agent's key with RegID 12345 and Type RULK, and the `more` lines.
-    explicit FakeRun(const std::string& more = "");
+    // The agent's key with RegID 12345 and Type `type`, and the `more` lines.
+    explicit FakeRun(const std::string& more = "", const std::string& type = "RULK");
     ~FakeRun();
-    // Writes the registry file: the agent's key, then `more` (REGEDIT4 lines).
+    // Writes the registry file: the agent's key, then `more` (REGEDIT4
+    // lines), and makes the install and Configuration folders.
     void registry(const std::string& more, const std::string& type = "RULK") const;
     std::string hostFile(const std::string& relative) const;
     void writeFile(const std::string& relative, const std::string& bytes) const;
