@@ -76,11 +76,15 @@ TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
     }
 }
 
-TEST(DeviceListSync, DeviceRulesHangOnTheExactAgentTypeTypeApiTypeAndRegId) {
+// The device layouts hang on exact texts, and so does the health record, which
+// the procedure writes for the process's own command (not the run's).
+TEST(DeviceListSync, DeviceRulesAndHealthRecordHangOnExactTexts) {
     struct Case {
         std::string values;  // over kHost
         std::vector<std::string> present, absent;
         const char* agentType = "RULK";
+        const char* command = "";
+        const char* record = "none/none";  // CONFIGURATION's status/errdesc
     } cases[] = {
         {"\"APIType\"=\"hostagent\"", {"VCenterIP=10.0.0.9"}, {}},
         {"\"RegID\"=\"   \"", {"RegID=0"}, {}},
@@ -90,40 +94,24 @@ TEST(DeviceListSync, DeviceRulesHangOnTheExactAgentTypeTypeApiTypeAndRegId) {
         // An agent type with blanks passes no gate and makes no list.
         {"", {}, {"Type"}, "RULK "},
         {"", {}, {"Type"}, " RULK"},
+        {"", {"Type=5"}, {}, "RULK", "  AGTHLTHCHK ", "1/"},
+        {"", {"Type=5"}, {}, "RULK", "agthlthchk"},
     };
     for (const auto& c : cases) {
         FakeRun f(device("ManagedpOSIX", "dev", kHost + c.values), c.agentType);
+        f.os.command = c.command;
+        f.run.commandText = "AGTHLTHCHK";
         PriSubSyncDeviceList(f.ctx);
         const std::string list = f.read("Configuration\\DeviceList.ini");
         for (const auto& line : c.present)
             EXPECT_THAT(list, HasSubstr("\n" + line + "\r")) << c.values;
         for (const auto& key : c.absent)
             EXPECT_THAT(list, ::testing::Not(HasSubstr("\n" + key + "="))) << c.values;
-    }
-}
-
-TEST(DeviceListSync, HealthRecordOnlyWhenTheProcessCommandIsExactlyTheWord) {
-    struct Case {
-        const char* command;
-        bool fails;
-        const char* record;  // CONFIGURATION's status/errdesc; "none/none": no record
-    } cases[] = {
-        {"  AGTHLTHCHK ", false, "1/"},
-        {"agthlthchk", false, "none/none"},
-        {" AGTHLTHCHK", true, "0/DeviceList.ini"},
-        {"agthlthchk", true, "none/none"},
-    };
-    for (const auto& c : cases) {
-        FakeRun f(device("ManagedMachines", "pc1", ""));
-        f.os.command = c.command;
-        f.run.commandText = "AGTHLTHCHK";  // the procedure asks the process, not the run
-        if (c.fails) f.os.failOn("appendToFile", "DeviceList.ini");
-        PriSubSyncDeviceList(f.ctx);
         const std::string file = f.install + "Configuration\\AgtHealthChk.ini";
         EXPECT_EQ(f.os.iniGetString("CONFIGURATION", "status", "none", 255, file) + "/" +
                       f.os.iniGetString("CONFIGURATION", "errdesc", "none", 255, file),
                   c.record)
-            << "[" << c.command << "]";
+            << c.values << "[" << c.command << "]";
     }
 }
 
