@@ -140,8 +140,6 @@ TEST(DeviceListValidation, RulesThatTrimCutOrCountAsTheyRead) {
     } cases[] = {
         {"Type", std::string(300, '9'),
          "INI_ERR :\tdev\tInvalid value for Type found as : " + std::string(254, '9')},
-        // Passes the check, but counts in no total.
-        {"Type", "\"4 \"", "All the entries in DeviceList.ini file are valid"},
         {"Category", "\"\tLAN\"", "INI_ERR :\tdev\tInvalid value for Category found as : \tLAN"},
         {"LocalMachine", "\" n \"", "All the entries in DeviceList.ini file are valid"},
     };

@@ -78,10 +78,7 @@ os::LocalTime FakeSystem::now() {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-void FakeSystem::sleep(std::uint32_t ms) {
-    sleeps.push_back(ms);
-    clock += ms / 1000;
-}
+void FakeSystem::sleep(std::uint32_t ms) { clock += ms / 1000; }
 
 bool FakeSystem::injected(const std::string& operation, const std::string& path) {
     for (auto f = failures_.begin(); f != failures_.end(); ++f) {

@@ -20,7 +20,6 @@ public:
     // `tick` seconds after each reading.
     std::time_t clock;
     long tick = 0;
-    std::vector<std::uint32_t> sleeps;
     os::LocalTime now() override;
     void sleep(std::uint32_t ms) override;
 
