@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,13 +17,6 @@ const std::string kHeader4 = "REGEDIT4\r\n\r\n";
 const std::string kTestKey = "[HKEY_LOCAL_MACHINE\\Software\\T]\r\n";
 
 std::string hklm(const std::string& path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\r\n"; }
-
-// Single-byte text to UTF-16LE with a BOM, as `reg export` writes files.
-std::string toUtf16File(const std::string& text) {
-    std::string out = "\xFF\xFE";
-    for (const char c : text) out += {c, '\0'};
-    return out;
-}
 
 std::size_t lineCount(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -222,44 +214,19 @@ TEST(RegistryFileBadLines, ValueBeforeAnyKeyAndMissingHeaderAreWarned) {
     EXPECT_LT(longLine.warnings.str().size(), 400u);
 }
 
-TEST(RegistryFileBadLines, RandomInputNeverThrows) {
-    // Fragments of real syntax shuffled into broken lines.
-    std::vector<std::string> pieces = {"\0"s, "\\\r\n", "\r\n", "\n", "\xff\xfe", "\xc3", "\xd8"};
-    std::istringstream words(
-        "[ ] - HKEY_LOCAL_MACHINE \\ Software Wow6432Node \" = @ hex ( ) : dword: ff , 00 ; x");
-    for (std::string w; words >> w;) pieces.push_back(w);
-    pieces.push_back(" ");
-    std::mt19937 random(20240611);
-    for (int round = 0; round < 200; ++round) {
-        std::string text = round % 2 ? kHeader5 : kHeader4;
-        for (int i = 0; i < 400; ++i) text += pieces[random() % pieces.size()];
-        EXPECT_NO_THROW({
-            Parsed p(round % 3 == 0 ? toUtf16File(text) : text);
-            p.reg.subkeys("Software");
-            p.reg.query("Software\\x", "x");
-        });
-    }
-}
-
 // Files written by Wine's `reg export` (the 32-bit view, the same key through
-// Wow6432Node, and the first put through iconv to UTF-8, BOM and all).
-TEST(RegistryFileWineExports, EveryExportReadsEveryType) {
+// Wow6432Node, and the first put through iconv to UTF-8, BOM and all). Each
+// value form is checked in the table above; here the files' own layout.
+TEST(RegistryFileWineExports, EveryExportReadsAsTheSameTree) {
     std::string longData;
     for (int i = 0; i < 0x30; ++i) longData += static_cast<char>(i);
     const std::string values[][2] = {
         {"", "1:default text\0"s},
         {"Big", "11:\x08\x07\x06\x05\x04\x03\x02\x01"s},
-        {"Empty", "1:\0"s},
-        {"InstallationPath", "1:C:\\Program Files\\KORBOD\\\0"s},
-        {"Interval", "3:\x2c\x01"s},
-        {"Level", "4:\x31\0\0\0"s},
-        {"LogDir", "2:%SystemRoot%\\Logs\0"s},
         {"LONG", "3:" + longData},
         {"Names", "7:x\0y\0\0"s},
         {"NoneVal", "0:\0\0"s},
         {"Quote", "1:say \"hi\" \\\\ there\0"s},
-        {"RegID", "1:  RID 42  \0"s},
-        {"Type", "1:TOVA\0"s},
         {"Unicode", "1:Gr\303\274\303\237e \xe2\x82\xac\0"s},
         {"UniExpand", "2:%TEMP%\\Gr\303\274\303\237e\0"s},
     };
