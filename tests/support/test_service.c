@@ -5,13 +5,12 @@
  *   sc create NAME binPath= "C:\tools\test_service.exe NAME [--start-pending|--start-paused]"
  *
  * It reports RUNNING once started (or stays START_PENDING, or goes straight
- * to PAUSED) and answers STOP, PAUSE and CONTINUE. Wine's sc has no pause or
- * continue, so
+ * to PAUSED, a state Wine's sc cannot lead to) and answers STOP.
  *
- *   test_service.exe --control pause|continue|stop NAME
+ *   test_service.exe --control stop NAME
  *
- * sends the control, waits (10 s at most) for the state it leads to, and
- * exits 0 then, 1 otherwise.
+ * stops it and waits (10 s at most) until it has stopped: exits 0 then, 1
+ * otherwise.
  */
 #include <stdio.h>
 #include <string.h>
@@ -26,11 +25,10 @@ static HANDLE g_stopEvent;
 static void report(DWORD state) {
     const int pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted =
-        state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING ? 0
-        : state == SERVICE_START_PENDING
-            ? SERVICE_ACCEPT_STOP
-            : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+    g_status.dwControlsAccepted = state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING ? 0
+                                  : state == SERVICE_START_PENDING
+                                      ? SERVICE_ACCEPT_STOP
+                                      : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     /* Pending states must show progress, or the manager takes the service for hung. */
     g_status.dwCheckPoint = pending ? g_status.dwCheckPoint + 1 : 0;
     g_status.dwWaitHint = pending ? 30000 : 0;
@@ -39,17 +37,11 @@ static void report(DWORD state) {
 
 static DWORD WINAPI handler(DWORD control, DWORD type, LPVOID data, LPVOID context) {
     (void)type, (void)data, (void)context;
-    const DWORD state = g_status.dwCurrentState;
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         report(SERVICE_STOP_PENDING);
         SetEvent(g_stopEvent);
-    } else if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) {
-        const int pause = control == SERVICE_CONTROL_PAUSE;
-        if (state != (pause ? SERVICE_RUNNING : SERVICE_PAUSED))
-            return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-        report(pause ? SERVICE_PAUSED : SERVICE_RUNNING);
     } else if (control == SERVICE_CONTROL_INTERROGATE) {
-        report(state);
+        report(g_status.dwCurrentState);
     } else {
         return ERROR_CALL_NOT_IMPLEMENTED;
     }
@@ -68,27 +60,17 @@ static void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
     report(SERVICE_STOPPED);
 }
 
-static int control(const char* verb, const char* name) {
-    const char* verbs[] = {"pause", "continue", "stop"};
-    const DWORD codes[] = {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_STOP};
-    const DWORD targets[] = {SERVICE_PAUSED, SERVICE_RUNNING, SERVICE_STOPPED};
-    int v = 0, ok = 0;
-    while (v < 3 && strcmp(verb, verbs[v]) != 0) ++v;
-    if (v == 3) {
-        fprintf(stderr, "test_service: unknown control %s\n", verb);
-        return 2;
-    }
+static int stop(const char* name) {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     SC_HANDLE service =
-        manager ? OpenServiceA(manager, name,
-                               SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS)
-                : NULL;
+        manager ? OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
     SERVICE_STATUS status;
-    if (!service || !ControlService(service, codes[v], &status)) {
-        fprintf(stderr, "test_service: %s %s failed, error %lu\n", verb, name, GetLastError());
+    int ok = 0;
+    if (!service || !ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        fprintf(stderr, "test_service: stop %s failed, error %lu\n", name, GetLastError());
     } else {
         for (int tries = 0; tries < 100 && QueryServiceStatus(service, &status); ++tries) {
-            if ((ok = status.dwCurrentState == targets[v])) break;
+            if ((ok = status.dwCurrentState == SERVICE_STOPPED)) break;
             Sleep(100);
         }
         printf("%s: state %lu\n", name, status.dwCurrentState);
@@ -99,7 +81,8 @@ static int control(const char* verb, const char* name) {
 }
 
 int main(int argc, char** argv) {
-    if (argc == 4 && strcmp(argv[1], "--control") == 0) return control(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "--control") == 0 && strcmp(argv[2], "stop") == 0)
+        return stop(argv[3]);
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--start-pending") == 0) {
             g_startState = SERVICE_START_PENDING;
