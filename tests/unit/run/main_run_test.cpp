@@ -53,7 +53,9 @@ TEST(RunEnd, TrapExitStatusAndEventsOfEachEnd) {
         EXPECT_EQ(finishRun(f.ctx, Main(f.ctx)), c.status) << c.what;
         using Events = std::vector<std::string>;
         EXPECT_EQ(f.os.events, c.event ? Events{c.event} : Events{}) << c.what;
-        if (c.lastLog) EXPECT_EQ(f.logMessages().back(), c.lastLog) << c.what;
+        if (c.lastLog) {
+            EXPECT_EQ(f.logMessages().back(), c.lastLog) << c.what;
+        }
     }
 }
 
