@@ -78,17 +78,22 @@ int runWith(const std::string& commandText) {
         quillet::os::printToConsole("Quillet " QUILLET_VERSION "\r\n");
         return 0;
     }
-    const std::string previewWord = "--preview";
-    if (text.compare(0, previewWord.size(), previewWord) == 0 &&
-        (text.size() == previewWord.size() || text[previewWord.size()] == ' ' ||
-         text[previewWord.size()] == '\t'))
-        return preview(trimmed(text.substr(previewWord.size())));
     // No task word begins so: an option this program does not know must not
-    // become a real run.
-    if (!text.empty() && (text[0] == '-' || text[0] == '/')) {
+    // become a run, nor be previewed as one.
+    const auto isOption = [](const std::string& t) {
+        return !t.empty() && (t[0] == '-' || t[0] == '/');
+    };
+    const std::string previewWord = "--preview";
+    std::string tasks = text;
+    const bool previewing = text.compare(0, previewWord.size(), previewWord) == 0 &&
+                            (text.size() == previewWord.size() || text[previewWord.size()] == ' ' ||
+                             text[previewWord.size()] == '\t');
+    if (previewing) tasks = trimmed(text.substr(previewWord.size()));
+    if (isOption(tasks)) {
         quillet::os::printToConsole(kUsage);
         return kInvalidParameter;
     }
+    if (previewing) return preview(tasks);
     auto system = quillet::os::makeSystem(commandText);
     return run(*system);
 }

@@ -27,7 +27,7 @@ SCENARIOS = [
     # help, version and any other option are no run: nothing is written
     scenario("options_are_no_run", *[run(text, exit=status, log=None) for text, status in (
         ("/x", 87), ("--help,LOG", 87), (" -LOG", 87), ("-v", 0), ("/V", 0), (" /? ", 0),
-        ("--version", 0))], nothing_written=True),
+        ("--version", 0), ("--preview /x", 87))], nothing_written=True),
     # eight characters are too few, taken with blanks trimmed, and in
     # characters, not bytes
     silent("install_path_of_eight_characters_and_a_blank_ends_silently",
