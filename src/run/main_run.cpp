@@ -114,6 +114,7 @@ RunEnd runSteps(Context& ctx) {
     // Without a usable install path the log's location is unknown: end silently.
     if (ctx.os.characterCount(trimSpaces(installPath)) < 9) return RunEnd::NoInstallPath;
     installPath = withTrailingBackslash(installPath);
+    ctx.os.confineWritesTo(installPath);
 
     const std::string logFile = installPath + agent::kActivityLog;
     if (ctx.os.fileExists(logFile) && mebibytes(ctx.os.fileSize(logFile)) > 2.0)

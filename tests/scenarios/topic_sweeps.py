@@ -10,8 +10,10 @@ The links are Unix symbolic links on both targets (Wine 8 cannot make
 Windows links); Wine gives one the times of what it points to and deletes
 through it, so there only young links to folders are checked."""
 
-from common import (DELETING_DATA, DELETING_LOGS, HEALTH_CHECK, NO_LOGPARSER, REPORTS,
-                    RUN_LINES, TOVA, agent, closing, gate, run, scenario, sized, whole_report)
+from common import (DELETING_DATA, DELETING_LOGS, GETTING_SIZE, HEALTH_CHECK, NO_LOGPARSER,
+                    REPORTS, RUN_LINES, SYNCHRONISING, TOVA, agent, closing, gate, run, scenario,
+                    size_line, sized, whole_report)
+from harness.scenario import pattern
 
 MIB = 1024 * 1024
 OLD = {"size": 100, "age_days": 30}
@@ -246,4 +248,35 @@ SCENARIOS += [
                     "Datadirectory\\" + CHAIN + "\\old.dat": gone_day(15),
                     LONG_TICKET: "", "AlertTkt\\short.tkt": ""},
              on_target={"wine": {"runs": long_path_runs(None)}}),
+]
+
+# The agent's folders swapped for links to a folder outside: the run's writes
+# and deletions, made with its rights, must not follow them there. It says
+# where it was refused; a log that it cannot keep short ends it.
+WRITTEN_OUTSIDE = "C:\\QTest\\written_outside"
+BAIT = {WRITTEN_OUTSIDE + "\\DeviceList.ini": "[KEPT]\r\nx=1\r\n",
+        WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB}}
+UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 2},
+             WRITTEN_OUTSIDE + "\\DeviceList.ini": {"content": "[KEPT]\r\nx=1\r\n"}}
+
+
+def refused(text, source):
+    return pattern(r"ERR : Error while %s\. Error No\. ?: -?\d+, Error Description : .+, "
+                   r"Source = %s\(\)( Line No : \d+)?" % (text, source))
+
+
+NO_REPORT = refused("generating PID", "PriSubGeneratePID")
+
+SCENARIOS += [
+    scenario("agent_folders_swapped_for_links_lead_no_write_outside",
+             run("DEVICELIST,CFG", NO_LOGPARSER, SYNCHRONISING,
+                 refused("recreating devicelist\\.ini from registry", "PriSubSyncDeviceList"),
+                 NO_REPORT, refused("validating DeviceList\\.ini file", "PriSubValidateDeviceList"),
+                 GETTING_SIZE, size_line("0"), NO_REPORT, exit=1, expect=UNTOUCHED),
+             run("LOG", exit=3, log=None, delete=["ApplicationLog"],
+                 links={"ApplicationLog": WRITTEN_OUTSIDE}, expect=UNTOUCHED),
+             registry=agent(RegID="R-9"),
+             registry_keys={"ManagedMachines\\PC1": {"RegID": "R-9", "Type": "1"}},
+             files=BAIT, links={name: WRITTEN_OUTSIDE
+                                for name in ("PMStatus", "Configuration", "Status")}),
 ]

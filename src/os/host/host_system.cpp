@@ -191,7 +191,17 @@ std::uint64_t HostSystem::fileSize(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+bool HostSystem::ledAway(const std::string& path, bool withLast) {
+    const bool refused = confinement_.ledAway(path, withLast, [this](const std::string& p) {
+        struct stat st {};
+        return lstat(hostPath(p).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    });
+    if (refused) lastError_ = ELOOP;
+    return refused;
+}
+
 void HostSystem::appendToFile(const std::string& path, const std::string& bytes) {
+    if (ledAway(path, true)) throwErrno(ELOOP);
     const int fd = open(hostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) throwErrno(errno);
     struct stat st {};
@@ -226,10 +236,12 @@ void HostSystem::appendToFile(const std::string& path, const std::string& bytes)
 
 void HostSystem::deleteFile(const std::string& path) {
     // unlink removes a link itself, never its target; a read-only file goes too.
+    if (ledAway(path, false)) throwErrno(ELOOP);
     if (unlink(hostPath(path).c_str()) != 0) throwErrno(errno);
 }
 
 bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
+    if (ledAway(path, false)) return false;
     const std::string p = hostPath(path);
     const auto last = p.find_last_of('/');
     if (last == std::string::npos) return true;
@@ -255,6 +267,7 @@ std::string HostSystem::iniGetString(const std::string& section, const std::stri
 
 bool HostSystem::iniWriteString(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
+    if (ledAway(file, true)) return false;
     errno = 0;
     if (ini_.writeString(section, key, value, hostPath(file))) return true;
     lastError_ = static_cast<std::uint32_t>(errno != 0 ? errno : EACCES);

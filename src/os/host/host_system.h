@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "os/confinement.h"
 #include "os/host/ini_engine.h"
 #include "os/host/reg_file.h"
 #include "os/system.h"
@@ -33,6 +34,7 @@ public:
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
+    void confineWritesTo(const std::string& folder) override { confinement_.confineTo(folder); }
     std::unique_ptr<Folder> openFolder(const std::string& path) override;
 
     std::string iniGetString(const std::string& section, const std::string& key,
@@ -57,6 +59,8 @@ public:
 
 private:
     const RegistryFile& registry();
+    // Refused by the confinement: the error a link met on the way gives.
+    bool ledAway(const std::string& path, bool withLast);
     std::string findProgram(const std::string& name) const;
 
     std::string machine_;
@@ -72,6 +76,7 @@ private:
         }
     } registryStamp_;
     std::uint32_t lastError_ = 0;
+    WriteConfinement confinement_;
 };
 
 }  // namespace quillet::os::host

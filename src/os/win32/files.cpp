@@ -287,7 +287,19 @@ std::uint64_t Win32System::fileSize(const std::string& path) {
     return sizeOf(data.nFileSizeHigh, data.nFileSizeLow);
 }
 
+bool Win32System::ledAway(const std::string& path, bool withLast) {
+    // By the path's attributes: Wine shows a Unix symbolic link only there.
+    const bool refused = confinement_.ledAway(path, withLast, [](const std::string& p) {
+        const DWORD attributes = GetFileAttributesW(extendedPath(p).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    });
+    if (refused) SetLastError(kLinkRefused);
+    return refused;
+}
+
 void Win32System::appendToFile(const std::string& path, const std::string& bytes) {
+    if (ledAway(path, true)) throw failureOf(kLinkRefused);
     // Shared for reading, writing and deletion: the agent reads the log while
     // it is written, and a sweep may delete it. Write access besides append
     // access only to cut back a write that failed part way; each write still
@@ -325,6 +337,7 @@ void Win32System::appendToFile(const std::string& path, const std::string& bytes
 }
 
 void Win32System::deleteFile(const std::string& path) {
+    if (ledAway(path, false)) throw failureOf(kLinkRefused);
     // Opened as itself when it is a link, so that the link goes and never
     // what it points to.
     Handle object(CreateFileW(extendedPath(path).c_str(),
@@ -339,7 +352,7 @@ void Win32System::deleteFile(const std::string& path) {
 }
 
 bool Win32System::makeSureDirectoryPathExists(const std::string& path) {
-    return MakeSureDirectoryPathExists(path.c_str()) != FALSE;
+    return !ledAway(path, false) && MakeSureDirectoryPathExists(path.c_str()) != FALSE;
 }
 
 std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {

@@ -33,8 +33,8 @@ std::string Win32System::iniGetString(const std::string& section, const std::str
 
 bool Win32System::iniWriteString(const std::string& section, const std::string& key,
                                  const std::string& value, const std::string& file) {
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
-           FALSE;
+    return !ledAway(file, true) && WritePrivateProfileStringA(section.c_str(), key.c_str(),
+                                                              value.c_str(), file.c_str()) != FALSE;
 }
 
 std::string Win32System::iniGetSectionNames(std::size_t bufferSize, const std::string& file) {

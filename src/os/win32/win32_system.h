@@ -6,6 +6,7 @@
 // uses and closes what it needs.
 #include <string>
 
+#include "os/confinement.h"
 #include "os/system.h"
 
 namespace quillet::os::win32 {
@@ -41,6 +42,9 @@ public:
     void deleteFile(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
     std::unique_ptr<Folder> openFolder(const std::string& path) override;
+    void confineWritesTo(const std::string& folder) override { confinement_.confineTo(folder); }
+    // Refused by the confinement (the last error then says so).
+    bool ledAway(const std::string& path, bool withLast);
 
     // profile.cpp
     std::string iniGetString(const std::string& section, const std::string& key,
@@ -64,6 +68,7 @@ public:
 
 private:
     std::string commandText_;
+    WriteConfinement confinement_;
 };
 
 }  // namespace quillet::os::win32

@@ -13,8 +13,8 @@ from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
 RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept",
-            "expect", "windows_command_line", "now", "days_later", "services", "files", "delete", "why",
-            "preview"}
+            "expect", "windows_command_line", "now", "days_later", "services", "files", "delete", "links",
+            "why", "preview"}
 MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
                 "folders", "links", "services", "host_bin", "host_env", "local_hour",
                 "targets", "why", "on_target", "runs", "nothing_written"}
@@ -92,7 +92,7 @@ def validate(scenario, where):
             for spec in list(this.get("files", {}).values()) + list(run.get("files", {}).values()):
                 need(not isinstance(spec, dict) or set(spec) <= FILE_KEYS,
                      at + "unknown file spec %s" % spec)
-            for spec in this.get("links", {}).values():
+            for spec in list(this.get("links", {}).values()) + list(run.get("links", {}).values()):
                 need(not isinstance(spec, dict) or set(spec) <= {"target", "age_days"},
                      at + "unknown link spec %s" % spec)
             for path, check in run.get("expect", {}).items():

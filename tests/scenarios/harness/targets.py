@@ -132,10 +132,10 @@ class Target:
             return status, out.read().decode("utf-8", "replace")
 
     def change(self, run):
-        """What a later run changes before it starts: files, services, paths removed."""
+        """What a later run changes before it starts: paths removed, files, links, services."""
         for path in run.get("delete", ()):
             remove_tree(self.resolve(scn.windows_path(self.scenario, path)))
-        self.write(run.get("files", {}), now=run.get("now"))
+        self.write(run.get("files", {}), links=run.get("links"), now=run.get("now"))
         if run.get("services"):
             self.change_services(run["services"])
 
