@@ -133,15 +133,15 @@ public:
     // MakeSureDirectoryPathExists: every folder up to the last "\" of the path.
     virtual bool makeSureDirectoryPathExists(const std::string& path) = 0;
     // From here on, the calls that change files (appendToFile, deleteFile,
-    // makeSureDirectoryPathExists, iniWriteString) refuse a path below
-    // `folder` that passes through a link, or that ends at one (a link itself
-    // is still deleted as a link): as a folder walk, they never go through a
-    // link that someone put in the place of one of the agent's folders or
-    // files. Each path is looked at just before its call acts on it.
+    // makeSureDirectoryPathExists, iniWriteString) and openFolder refuse a
+    // path below `folder` that passes through a link, or that ends at one (a
+    // link itself is still deleted as a link): as a folder walk, they never go
+    // through a link that someone put in the place of one of the agent's
+    // folders or files. Each path is looked at just before its call acts on it.
     virtual void confineWritesTo(const std::string& folder) = 0;
     // Opens a folder for a walk. A link at the path itself is refused (throws,
-    // as does a folder that cannot be opened); links above it are the
-    // machine's own layout and are followed.
+    // as does a folder that cannot be opened); links above it are followed
+    // where they are the machine's own layout (see confineWritesTo).
     virtual std::unique_ptr<Folder> openFolder(const std::string& path) = 0;
 
     // --- private-profile (INI) functions

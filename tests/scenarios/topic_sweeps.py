@@ -10,9 +10,9 @@ The links are Unix symbolic links on both targets (Wine 8 cannot make
 Windows links); Wine gives one the times of what it points to and deletes
 through it, so there only young links to folders are checked."""
 
-from common import (DELETING_DATA, DELETING_LOGS, GETTING_SIZE, HEALTH_CHECK, NO_LOGPARSER,
-                    REPORTS, RUN_LINES, SYNCHRONISING, TOVA, agent, closing, gate, run, scenario,
-                    size_line, sized, whole_report)
+from common import (CHECKING_SERVICES, DELETING_DATA, DELETING_LOGS, DELETING_TARSEL,
+                    HEALTH_CHECK, NO_LOGPARSER, REPORTS, RUN_LINES, SYNCHRONISING, TOVA, agent,
+                    closing, gate, run, scenario, sized, whole_report)
 from harness.scenario import pattern
 
 MIB = 1024 * 1024
@@ -255,8 +255,9 @@ SCENARIOS += [
 # where it was refused; a log that it cannot keep short ends it.
 WRITTEN_OUTSIDE = "C:\\QTest\\written_outside"
 BAIT = {WRITTEN_OUTSIDE + "\\DeviceList.ini": "[KEPT]\r\nx=1\r\n",
-        WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB}}
-UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 2},
+        WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB},
+        WRITTEN_OUTSIDE + "\\Datadirectory\\old.dat": OLD}
+UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 3}, WRITTEN_OUTSIDE + "\\Datadirectory\\*": {"count": 1},
              WRITTEN_OUTSIDE + "\\DeviceList.ini": {"content": "[KEPT]\r\nx=1\r\n"}}
 
 
@@ -269,14 +270,18 @@ NO_REPORT = refused("generating PID", "PriSubGeneratePID")
 
 SCENARIOS += [
     scenario("agent_folders_swapped_for_links_lead_no_write_outside",
-             run("DEVICELIST,CFG", NO_LOGPARSER, SYNCHRONISING,
+             # the default run, but for the service check's own findings
+             run("", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA, DELETING_TARSEL,
+                 refused("deleting older data files", "PriSubDeleteOldData"), NO_REPORT,
+                 SYNCHRONISING,
                  refused("recreating devicelist\\.ini from registry", "PriSubSyncDeviceList"),
-                 NO_REPORT, refused("validating DeviceList\\.ini file", "PriSubValidateDeviceList"),
-                 GETTING_SIZE, size_line("0"), NO_REPORT, exit=1, expect=UNTOUCHED),
+                 NO_REPORT, CHECKING_SERVICES, NO_REPORT,
+                 refused("validating DeviceList\\.ini file", "PriSubValidateDeviceList"), NO_REPORT,
+                 exit=1, expect=UNTOUCHED, only=RUN_LINES + ["^ERR"]),
              run("LOG", exit=3, log=None, delete=["ApplicationLog"],
                  links={"ApplicationLog": WRITTEN_OUTSIDE}, expect=UNTOUCHED),
              registry=agent(RegID="R-9"),
              registry_keys={"ManagedMachines\\PC1": {"RegID": "R-9", "Type": "1"}},
              files=BAIT, links={name: WRITTEN_OUTSIDE
-                                for name in ("PMStatus", "Configuration", "Status")}),
+                                for name in ("PMStatus", "Configuration", "Status", "Tarsel")}),
 ]

@@ -256,6 +256,7 @@ bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
 }
 
 std::unique_ptr<Folder> HostSystem::openFolder(const std::string& path) {
+    if (ledAway(path, false)) throwErrno(ELOOP);
     return openHostFolder(hostPath(path));
 }
 

@@ -356,6 +356,7 @@ bool Win32System::makeSureDirectoryPathExists(const std::string& path) {
 }
 
 std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
+    if (ledAway(path, false)) throw failureOf(kLinkRefused);
     const std::wstring full = extendedPath(path);
     Handle folder(CreateFileW(
         full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
