@@ -18,9 +18,15 @@ public:
     // Whether `path`, when it lies below the folder, passes through a link on
     // the way down, or ends at one when `withLast`. `isLink` answers for one
     // path; what does not exist (yet) is no link.
+    const std::string& root() const { return root_; }
+    // Whether `path` lies below the folder (by its letters: links aside).
+    bool covers(const std::string& path) const {
+        return !root_.empty() && path.size() > root_.size() && sameLetters(path, root_);
+    }
+
     template <class IsLink>
     bool ledAway(const std::string& path, bool withLast, IsLink isLink) const {
-        if (root_.empty() || path.size() <= root_.size() || !sameLetters(path, root_)) return false;
+        if (!covers(path)) return false;
         for (std::size_t end = path.find('\\', root_.size());; end = path.find('\\', end + 1)) {
             const bool last = end == std::string::npos;
             if (last && !withLast) return false;

@@ -137,7 +137,8 @@ public:
     // path below `folder` that passes through a link, or that ends at one (a
     // link itself is still deleted as a link): as a folder walk, they never go
     // through a link that someone put in the place of one of the agent's
-    // folders or files. Each path is looked at just before its call acts on it.
+    // folders or files. Each path is looked at just before its call acts on
+    // it; where the call holds a handle, what it holds is looked at as well.
     virtual void confineWritesTo(const std::string& folder) = 0;
     // Opens a folder for a walk. A link at the path itself is refused (throws,
     // as does a folder that cannot be opened); links above it are followed

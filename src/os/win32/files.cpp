@@ -52,6 +52,31 @@ LocalTime localTimeOf(const FILETIME& fileTime) {
     return fromSystemTime(local);
 }
 
+// The path of what a handle holds open, links resolved ("\\?\C:\..."); ""
+// where the system cannot tell.
+std::wstring finalPathOf(HANDLE h) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD n = GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.assign(n, L'\0');  // too small: n is the size wanted, terminator included
+    }
+    return {};
+}
+
+// Whether `path` lies below `folder` (neither ending in "\" but a drive's root).
+bool within(const std::wstring& path, const std::wstring& folder) {
+    const std::size_t n = folder.size() - (folder.back() == L'\\' ? 1 : 0);
+    return path.size() > n && path[n] == L'\\' &&
+           CompareStringOrdinal(path.data(), static_cast<int>(n), folder.data(),
+                                static_cast<int>(n), TRUE) == CSTR_EQUAL;
+}
+
 LocalTime localTimeOf(const LARGE_INTEGER& stamp) {
     FILETIME fileTime;
     fileTime.dwLowDateTime = stamp.LowPart;
@@ -298,6 +323,19 @@ bool Win32System::ledAway(const std::string& path, bool withLast) {
     return refused;
 }
 
+bool Win32System::escaped(const std::string& path, void* handle) {
+    if (!confinement_.covers(path)) return false;
+    if (rootFinal_.empty()) {
+        const Handle root(CreateFileW(extendedPath(confinement_.root()).c_str(),
+                                      FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (root.get() != INVALID_HANDLE_VALUE) rootFinal_ = finalPathOf(root.get());
+    }
+    const std::wstring opened = finalPathOf(handle);
+    // Where the system cannot tell, the look at the path before the call stands.
+    return !rootFinal_.empty() && !opened.empty() && !within(opened, rootFinal_);
+}
+
 void Win32System::appendToFile(const std::string& path, const std::string& bytes) {
     if (ledAway(path, true)) throw failureOf(kLinkRefused);
     // Shared for reading, writing and deletion: the agent reads the log while
@@ -308,6 +346,7 @@ void Win32System::appendToFile(const std::string& path, const std::string& bytes
                             FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES, kShareAll,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) throw lastFailure();
+    if (escaped(path, file.get())) throw failureOf(kLinkRefused);
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file.get(), &info)) throw lastFailure();
     // Only where the system let it open: Wine run by root.
@@ -345,6 +384,8 @@ void Win32System::deleteFile(const std::string& path) {
                               nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (object.get() == INVALID_HANDLE_VALUE) throw lastFailure();
+    // Wine opens what a Unix link points to, whatever it is asked.
+    if (escaped(path, object.get())) throw failureOf(kLinkRefused);
     const Identity opened = identityOf(object.get());
     // A real folder is no file: DeleteFile refuses it the same way.
     if (opened.isFolder() && !opened.isLink()) throw failureOf(ERROR_ACCESS_DENIED);
@@ -374,6 +415,7 @@ std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
         (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         throw failureOf(kLinkRefused);
     }
+    if (escaped(path, folder.get())) throw failureOf(kLinkRefused);
     if (!opened.isFolder()) throw failureOf(ERROR_DIRECTORY);
     return std::make_unique<Win32Folder>(std::move(folder), opened.volume);
 }

@@ -42,9 +42,16 @@ public:
     void deleteFile(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
     std::unique_ptr<Folder> openFolder(const std::string& path) override;
-    void confineWritesTo(const std::string& folder) override { confinement_.confineTo(folder); }
+    void confineWritesTo(const std::string& folder) override {
+        confinement_.confineTo(folder);
+        rootFinal_.clear();
+    }
     // Refused by the confinement (the last error then says so).
     bool ledAway(const std::string& path, bool withLast);
+    // Whether what `handle` holds open for a path below the agent's folder
+    // lies elsewhere, links resolved: a link swapped in after the path was
+    // looked at shows there.
+    bool escaped(const std::string& path, void* handle);
 
     // profile.cpp
     std::string iniGetString(const std::string& section, const std::string& key,
@@ -69,6 +76,7 @@ public:
 private:
     std::string commandText_;
     WriteConfinement confinement_;
+    std::wstring rootFinal_;  // the agent's folder, links resolved, once known
 };
 
 }  // namespace quillet::os::win32
