@@ -15,15 +15,15 @@ public:
         root_ = std::move(folder);
     }
 
-    // Whether `path`, when it lies below the folder, passes through a link on
-    // the way down, or ends at one when `withLast`. `isLink` answers for one
-    // path; what does not exist (yet) is no link.
     const std::string& root() const { return root_; }
     // Whether `path` lies below the folder (by its letters: links aside).
     bool covers(const std::string& path) const {
         return !root_.empty() && path.size() > root_.size() && sameLetters(path, root_);
     }
 
+    // Whether `path`, when it lies below the folder, passes through a link on
+    // the way down, or ends at one when `withLast`. `isLink` answers for one
+    // path; what does not exist (yet) is no link.
     template <class IsLink>
     bool ledAway(const std::string& path, bool withLast, IsLink isLink) const {
         if (!covers(path)) return false;

@@ -257,7 +257,8 @@ WRITTEN_OUTSIDE = "C:\\QTest\\written_outside"
 BAIT = {WRITTEN_OUTSIDE + "\\DeviceList.ini": "[KEPT]\r\nx=1\r\n",
         WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB},
         WRITTEN_OUTSIDE + "\\Datadirectory\\old.dat": OLD}
-UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 3}, WRITTEN_OUTSIDE + "\\Datadirectory\\*": {"count": 1},
+UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 3},
+             WRITTEN_OUTSIDE + "\\Datadirectory\\*": {"count": 1},
              WRITTEN_OUTSIDE + "\\DeviceList.ini": {"content": "[KEPT]\r\nx=1\r\n"}}
 
 

@@ -59,7 +59,7 @@ public:
 
 private:
     const RegistryFile& registry();
-    // Refused by the confinement: the error a link met on the way gives.
+    // Whether the confinement refuses `path`; the last error then says so.
     bool ledAway(const std::string& path, bool withLast);
     std::string findProgram(const std::string& name) const;
 

@@ -313,7 +313,8 @@ std::uint64_t Win32System::fileSize(const std::string& path) {
 }
 
 bool Win32System::ledAway(const std::string& path, bool withLast) {
-    // By the path's attributes: Wine shows a Unix symbolic link only there.
+    // By the path's attributes: Wine shows a Unix link to a folder only there
+    // (and one to a file nowhere; escaped() sees through that).
     const bool refused = confinement_.ledAway(path, withLast, [](const std::string& p) {
         const DWORD attributes = GetFileAttributesW(extendedPath(p).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES &&

@@ -46,7 +46,7 @@ public:
         confinement_.confineTo(folder);
         rootFinal_.clear();
     }
-    // Refused by the confinement (the last error then says so).
+    // Whether the confinement refuses `path`; the last error then says so.
     bool ledAway(const std::string& path, bool withLast);
     // Whether what `handle` holds open for a path below the agent's folder
     // lies elsewhere, links resolved: a link swapped in after the path was
