@@ -23,4 +23,11 @@ inline constexpr const char* kHealthFile = "Configuration\\AgtHealthChk.ini";
 inline constexpr const char* kLogparser = "Logparser.dll";
 inline constexpr const char* kConfigurationTool = "Parvix.exe";
 
+// The agent's folders, the administrator's like the install folder: a link
+// in the place of one is where the administrator moved it, and is followed.
+inline constexpr const char* kLayoutFolders[] = {
+    "ApplicationLog", "Datadirectory",    "Tarsel",   "Tarsel\\Datadirectory",
+    "NDatapost",      "NDatapost\\Error", "AlertTkt", "PMStatus",
+    "Status",         "Configuration"};
+
 }  // namespace quillet::agent

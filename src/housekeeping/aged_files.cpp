@@ -63,14 +63,16 @@ void reportLogFailure(Context& ctx, const LogInvocation& inv, const CaughtError&
     ctx.run.overallStatusOK = false;
 }
 
-// Applies the log rule to the files (and links) of one open folder and
-// collects its real subfolders for later.
+// Applies the log rule to the files (and links to files) of one open folder
+// and collects its real subfolders for later. No folder is removed by this
+// sweep, and a link to one (an administrator's archive moved elsewhere) is
+// left as it is.
 void examineLogEntries(Context& ctx, os::Folder& folder, const std::string& folderPath,
                        LogInvocation& inv, std::vector<os::FolderEntry>& subfolders) {
     os::FolderEntry entry;
     while (folder.next(entry)) {
-        if (isRealFolder(entry)) {
-            subfolders.push_back(entry);
+        if (entry.isFolder) {
+            if (!entry.isLink) subfolders.push_back(entry);
             continue;
         }
         inv.examining = entry.name;

@@ -1,8 +1,11 @@
 #include "housekeeping/folder_size.h"
 
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <vector>
 
+#include "core/agent.h"
 #include "core/error_line.h"
 #include "core/text.h"
 #include "platform/activity_log.h"
@@ -10,7 +13,21 @@
 
 namespace quillet {
 
-std::uint64_t folderTreeSize(os::Folder& top) {
+namespace {
+
+// Opens an agent's folder, by its name relative to the install folder, where
+// the link in its place points.
+using OpenAgentFolder = std::function<std::unique_ptr<os::Folder>(const std::string& relative)>;
+
+bool isAgentFolder(const std::string& relative) {
+    for (const char* name : agent::kLayoutFolders)
+        if (upper(relative) == upper(name)) return true;
+    return false;
+}
+
+// The walk of both: links are never followed, but for the agent's folders
+// met on the way down from the install folder when `openAgentFolder` is given.
+std::uint64_t treeSize(os::Folder& top, const OpenAgentFolder& openAgentFolder) {
     // An explicit stack: a tree of any depth costs no call stack, and each
     // level keeps its folder open (the anchor of the next) with the
     // subfolders it has yet to walk.
@@ -18,21 +35,31 @@ std::uint64_t folderTreeSize(os::Folder& top) {
         std::unique_ptr<os::Folder> owned;
         os::Folder* folder;
         std::vector<os::FolderEntry> subfolders;
+        // Relative to the install folder, for the install folder ("") and the
+        // agent's folders only: nothing below them is followed.
+        std::optional<std::string> relative;
     };
     std::uint64_t total = 0;
     std::vector<Level> levels;
-    levels.push_back({nullptr, &top, {}});
+    levels.push_back(
+        {nullptr, &top, {}, openAgentFolder ? std::optional<std::string>("") : std::nullopt});
     bool listed = false;
     os::FolderEntry entry;
+    const auto below = [](const Level& level, const os::FolderEntry& sub) {
+        return level.relative->empty() ? sub.name : *level.relative + "\\" + sub.name;
+    };
     while (!levels.empty()) {
         Level& level = levels.back();
         if (!listed) {
             while (level.folder->next(entry)) {
-                if (entry.isLink) continue;
-                if (entry.isFolder)
+                if (entry.isLink) {
+                    if (entry.isFolder && level.relative && isAgentFolder(below(level, entry)))
+                        level.subfolders.push_back(entry);
+                } else if (entry.isFolder) {
                     level.subfolders.push_back(entry);
-                else
+                } else {
                     total += entry.size;
+                }
             }
             listed = true;
         }
@@ -42,18 +69,32 @@ std::uint64_t folderTreeSize(os::Folder& top) {
         }
         const os::FolderEntry sub = std::move(level.subfolders.back());
         level.subfolders.pop_back();
-        if (auto child = level.folder->openSubfolder(sub)) {
+        std::optional<std::string> relative;
+        if (level.relative && isAgentFolder(below(level, sub))) relative = below(level, sub);
+        if (auto child =
+                sub.isLink ? openAgentFolder(*relative) : level.folder->openSubfolder(sub)) {
             os::Folder* raw = child.get();
-            levels.push_back({std::move(child), raw, {}});
+            levels.push_back({std::move(child), raw, {}, std::move(relative)});
             listed = false;
         }
     }
     return total;
 }
 
+}  // namespace
+
+std::uint64_t folderTreeSize(os::Folder& top) { return treeSize(top, nullptr); }
+
 std::uint64_t folderTreeSize(os::System& os, const std::string& folderPath) {
     auto folder = os.openFolder(folderPath);
     return folderTreeSize(*folder);
+}
+
+std::uint64_t installFolderSize(os::System& os, const std::string& installFolder) {
+    auto folder = os.openFolder(installFolder);
+    return treeSize(*folder, [&](const std::string& relative) {
+        return os.openFolder(installFolder + "\\" + relative);
+    });
 }
 
 std::string megabytesText(std::uint64_t bytes) {
@@ -74,7 +115,7 @@ std::string megabytesText(std::uint64_t bytes) {
 void SubGetFolderSize(Context& ctx, const std::string& folderPath) {
     try {
         PblSubWriteLog(ctx, "MSG : Getting \\KORBOD folder size...");
-        const std::uint64_t bytes = folderTreeSize(ctx.os, folderPath);
+        const std::uint64_t bytes = installFolderSize(ctx.os, folderPath);
         ctx.run.statusDescription = "KORBOD folder Size : " + megabytesText(bytes) + " MB";
         PblSubWriteLog(ctx, "MSG : " + ctx.run.statusDescription);
     } catch (...) {

@@ -34,8 +34,10 @@ struct FolderEntry {
                        // system's replacement character where a letter
                        // has no ANSI form): for log lines, never to reopen
     bool isFolder = false;
-    bool isLink = false;     // symbolic link, junction or any other reparse point;
-                             // isFolder then tells a folder link from a file link
+    bool isLink = false;     // a symbolic link, junction or mount point; isFolder
+                             // then tells a folder link from a file link. Other
+                             // reparse points (deduplicated, cloud or
+                             // system-compressed files) are what they show.
     std::uint64_t size = 0;  // bytes; 0 for folders and links
     LocalTime created;       // creation (birth) time, local
     LocalTime modified;      // last-modification time, local
@@ -132,17 +134,22 @@ public:
     virtual void deleteFile(const std::string& path) = 0;
     // MakeSureDirectoryPathExists: every folder up to the last "\" of the path.
     virtual bool makeSureDirectoryPathExists(const std::string& path) = 0;
-    // From here on, the calls that change files (appendToFile, deleteFile,
+    // From here on, the install folder `folder` and the agent's folders in it
+    // (`layout`, relative: "ApplicationLog", "Tarsel\Datadirectory") are the
+    // administrator's: a link there is followed where it points. Below them
+    // the calls that change files (appendToFile, deleteFile,
     // makeSureDirectoryPathExists, iniWriteString) and openFolder refuse a
-    // path below `folder` that passes through a link, or that ends at one (a
-    // link itself is still deleted as a link): as a folder walk, they never go
-    // through a link that someone put in the place of one of the agent's
-    // folders or files. Each path is looked at just before its call acts on
-    // it; where the call holds a handle, what it holds is looked at as well.
-    virtual void confineWritesTo(const std::string& folder) = 0;
-    // Opens a folder for a walk. A link at the path itself is refused (throws,
-    // as does a folder that cannot be opened); links above it are followed
-    // where they are the machine's own layout (see confineWritesTo).
+    // path that passes through a link, or that ends at one (a link itself is
+    // still deleted as a link): they never go through a link that someone put
+    // in the place of a file or folder of the agent's. Each path is looked at
+    // just before its call acts on it; where the call holds a handle, what it
+    // holds must lie where the agent's folder holding the path lies.
+    virtual void confineWritesTo(const std::string& folder,
+                                 const std::vector<std::string>& layout) = 0;
+    // Opens a folder for a walk. The install folder and the agent's folders
+    // are followed where they are links; any other link at the path itself
+    // or on its way below the install folder is refused (throws, as does a
+    // folder that cannot be opened).
     virtual std::unique_ptr<Folder> openFolder(const std::string& path) = 0;
 
     // --- private-profile (INI) functions

@@ -1,6 +1,7 @@
 #include "run/main_run.h"
 
 #include <cstdint>
+#include <iterator>
 
 #include "core/agent.h"
 #include "core/error_line.h"
@@ -114,7 +115,8 @@ RunEnd runSteps(Context& ctx) {
     // Without a usable install path the log's location is unknown: end silently.
     if (ctx.os.characterCount(trimSpaces(installPath)) < 9) return RunEnd::NoInstallPath;
     installPath = withTrailingBackslash(installPath);
-    ctx.os.confineWritesTo(installPath);
+    ctx.os.confineWritesTo(installPath,
+                           {std::begin(agent::kLayoutFolders), std::end(agent::kLayoutFolders)});
 
     const std::string logFile = installPath + agent::kActivityLog;
     if (ctx.os.fileExists(logFile) && mebibytes(ctx.os.fileSize(logFile)) > 2.0)

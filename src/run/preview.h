@@ -60,7 +60,10 @@ public:
     bool makeSureDirectoryPathExists(const std::string& path) override;
     // The preview changes nothing, so it cannot tell where the run will
     // refuse a write that a link leads away.
-    void confineWritesTo(const std::string& folder) override { real_.confineWritesTo(folder); }
+    void confineWritesTo(const std::string& folder,
+                         const std::vector<std::string>& layout) override {
+        real_.confineWritesTo(folder, layout);
+    }
     std::unique_ptr<os::Folder> openFolder(const std::string& path) override;
     std::string iniGetString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, std::size_t bufferSize,

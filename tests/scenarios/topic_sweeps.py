@@ -10,10 +10,11 @@ The links are Unix symbolic links on both targets (Wine 8 cannot make
 Windows links); Wine gives one the times of what it points to and deletes
 through it, so there only young links to folders are checked."""
 
-from common import (CHECKING_SERVICES, DELETING_DATA, DELETING_LOGS, DELETING_TARSEL,
-                    HEALTH_CHECK, NO_LOGPARSER, REPORTS, RUN_LINES, SYNCHRONISING, TOVA, agent,
-                    closing, gate, run, scenario, sized, whole_report)
-from harness.scenario import pattern
+from common import (CHECKING_SERVICES, DEFAULT_SERVICES, DELETING_DATA, DELETING_LOGS,
+                    DELETING_TARSEL, DEVICE_LIST, HEALTH_CHECK, LOG, NO_LOGPARSER, REPORTS,
+                    RUN_LINES, STARTED, SYNCHRONISING, TOVA, agent, closing, gate, received, run,
+                    scenario, sized, whole_report)
+from harness.scenario import filler, pattern
 
 MIB = 1024 * 1024
 OLD = {"size": 100, "age_days": 30}
@@ -125,14 +126,14 @@ SCENARIOS = [
     # after); emptied subfolders go, the swept folder stays; DATA does not
     # sweep Tarsel, the health-check run sweeps no data folder but
     # NDatapost\Error\. A link too old goes as a link, what it points to
-    # stays: the log sweep's by its own modification time, the data sweep's
-    # by its birth (the files it points to are as old, so following it
-    # would delete them); a folder left without bytes once its link is gone
-    # goes too.
+    # stays: the log sweep's to a file by its own modification time (one to
+    # a folder stays: that sweep removes no folder), the data sweep's by its
+    # birth (the files it points to are as old, so following it would delete
+    # them); a folder left without bytes once its link is gone goes too.
     scenario("sweeps_by_creation_day_remove_old_links_only",
              sized("LOG", DELETING_LOGS, expect={
-                 **gone("ApplicationLog\\logs_link", "ApplicationLog\\file_link.log"),
-                 **have(*outside_tree(AGED))}),
+                 **gone("ApplicationLog\\file_link.log"),
+                 "ApplicationLog\\logs_link": {"link": True}, **have(*outside_tree(AGED))}),
              health(days_later=7, expect=have(*ERROR_FILES)),
              health(days_later=8, expect={
                  **gone(*ERROR_FILES, "NDatapost\\Error\\sub"), **have(*DATA_FILES),
@@ -250,15 +251,16 @@ SCENARIOS += [
              on_target={"wine": {"runs": long_path_runs(None)}}),
 ]
 
-# The agent's folders swapped for links to a folder outside: the run's writes
-# and deletions, made with its rights, must not follow them there. It says
-# where it was refused; a log that it cannot keep short ends it.
+# Links below the agent's folders, to files outside: the run's writes, made
+# with its rights, do not follow them there. An oversized log that is a link
+# goes as a link, and a device list link refuses the synchronisation.
 WRITTEN_OUTSIDE = "C:\\QTest\\written_outside"
 BAIT = {WRITTEN_OUTSIDE + "\\DeviceList.ini": "[KEPT]\r\nx=1\r\n",
-        WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB},
-        WRITTEN_OUTSIDE + "\\Datadirectory\\old.dat": OLD}
-UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 3},
-             WRITTEN_OUTSIDE + "\\Datadirectory\\*": {"count": 1},
+        WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"size": 3 * MIB}}
+BAIT_LINKS = {DEVICE_LIST: WRITTEN_OUTSIDE + "\\DeviceList.ini",
+              LOG: WRITTEN_OUTSIDE + "\\MNStatusLog.txt"}
+UNTOUCHED = {WRITTEN_OUTSIDE + "\\*": {"count": 2},
+             WRITTEN_OUTSIDE + "\\MNStatusLog.txt": {"content": filler(3 * MIB)},
              WRITTEN_OUTSIDE + "\\DeviceList.ini": {"content": "[KEPT]\r\nx=1\r\n"}}
 
 
@@ -267,23 +269,94 @@ def refused(text, source):
                    r"Source = %s\(\)( Line No : \d+)?" % (text, source))
 
 
-NO_REPORT = refused("generating PID", "PriSubGeneratePID")
-
 SCENARIOS += [
-    scenario("agent_folders_swapped_for_links_lead_no_write_outside",
-             # the default run, but for the service check's own findings
-             run("", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA, DELETING_TARSEL,
-                 refused("deleting older data files", "PriSubDeleteOldData"), NO_REPORT,
-                 SYNCHRONISING,
+    scenario("links_below_the_agent_folders_lead_no_write_outside",
+             run("DEVICELIST,LOG", NO_LOGPARSER, SYNCHRONISING,
                  refused("recreating devicelist\\.ini from registry", "PriSubSyncDeviceList"),
-                 NO_REPORT, CHECKING_SERVICES, NO_REPORT,
-                 refused("validating DeviceList\\.ini file", "PriSubValidateDeviceList"), NO_REPORT,
-                 exit=1, expect=UNTOUCHED, only=RUN_LINES + ["^ERR"]),
-             run("LOG", exit=3, log=None, delete=["ApplicationLog"],
-                 links={"ApplicationLog": WRITTEN_OUTSIDE}, expect=UNTOUCHED),
+                 DELETING_LOGS, exit=1, expect=UNTOUCHED, only=RUN_LINES + ["^ERR"]),
              registry=agent(RegID="R-9"),
              registry_keys={"ManagedMachines\\PC1": {"RegID": "R-9", "Type": "1"}},
-             folders=["Configuration"], files=BAIT,
-             links={"Configuration\\DeviceList.ini": WRITTEN_OUTSIDE + "\\DeviceList.ini",
-                    **{name: WRITTEN_OUTSIDE for name in ("PMStatus", "Status", "Tarsel")}}),
+             folders=["Configuration"], files=BAIT, links=BAIT_LINKS,
+             on_target={"wine": {"links": {DEVICE_LIST: BAIT_LINKS[DEVICE_LIST]}}},
+             why="Wine shows a Unix link to a file as the file, and the log through it: the "
+                 "deletion of the oversized log, checked through its handle, is refused there "
+                 "and ends the run with nothing in the log to compare"),
+]
+
+# The administrator moved every folder of the agent elsewhere with a link
+# (Tarsel\Datadirectory and NDatapost\Error links again inside the moved
+# folders): each is followed. The sweeps delete in the targets and nothing
+# beside them, everything is written there, and the folder size counts the
+# two young 1 MiB data files once each. Under Wine files are dated instead of
+# moving the clock.
+MOVED = "C:\\QTest\\moved_agent_folders"
+MOVED_LINKS = {**{name: MOVED + "\\" + name for name in (
+    "ApplicationLog", "Datadirectory", "Tarsel", "NDatapost", "AlertTkt", "PMStatus", "Status",
+    "Configuration")}, MOVED + "\\Tarsel\\Datadirectory": MOVED + "\\TarselData",
+    MOVED + "\\NDatapost\\Error": MOVED + "\\PostErrors"}
+MOVED_OLD = [MOVED + "\\Datadirectory\\old.dat", MOVED + "\\TarselData\\old.dat"]
+BESIDE = [MOVED + "\\old_beside.log", MOVED + "\\old_beside.dat"]
+MOVED_FILES = {MOVED + "\\ApplicationLog\\old.log": OLD,
+               MOVED + "\\ApplicationLog\\young.log": TEN,
+               MOVED + "\\Datadirectory\\big.dat": {"size": MIB},
+               MOVED + "\\TarselData\\big.dat": {"size": MIB},
+               MOVED + "\\AlertTkt\\t1.tkt": "", MOVED + "\\AlertTkt\\t2.tkt": "",
+               MOVED + "\\PostErrors\\e.xml": TEN, **{path: TEN for path in MOVED_OLD},
+               **{path: OLD for path in BESIDE}}
+
+
+def moved_runs(wine):
+    later = (lambda days: None) if wine else (lambda days: days)
+    # On the host the moved clock makes the activity log itself 15 days old:
+    # the log sweep deletes it with the lines before.
+    swept = [] if wine else [STARTED, received(""), NO_LOGPARSER, DELETING_LOGS]
+    return [
+        sized("LOG,ALERT,DEVICELIST,CFG", DELETING_LOGS,
+              "INF : Number of files pending in alert ticket folder are - 2", SYNCHRONISING,
+              size="2", only=RUN_LINES + ["^ERR", "^MSG", "^INF : Number"], expect={
+                  **gone(MOVED + "\\ApplicationLog\\old.log"),
+                  **have(MOVED + "\\ApplicationLog\\MNStatusLog.txt", *BESIDE,
+                         MOVED + "\\Configuration\\DeviceList.ini"),
+                  MOVED + "\\Status\\wpdevicestatus_*.txt": {"count": 1},
+                  MOVED + "\\PMStatus\\*.ini": {"count": 1, "count_ini": [
+                      (closing("Success", "2"), 1)]}}),
+        health(days_later=later(8), expect={
+            **gone(MOVED + "\\PostErrors\\e.xml"),
+            MOVED + "\\Configuration\\AgtHealthChk.ini": {
+                "ini": {"SERVICE": {"status": "1"}}}}),
+        dict(run("", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA, DELETING_TARSEL, SYNCHRONISING,
+                 CHECKING_SERVICES, days_later=later(15), delete=[LOG], only=RUN_LINES + ["^ERR"],
+                 expect={**gone(*MOVED_OLD), **have(*BESIDE)}),
+             log=[line for line in run("", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA,
+                                       DELETING_TARSEL, SYNCHRONISING, CHECKING_SERVICES)["log"]
+                  if line not in swept])]
+
+
+
+SCENARIOS += [
+    scenario("agent_folders_moved_elsewhere_with_links_are_followed",
+             runs=moved_runs(False), on_target={"wine": {"runs": moved_runs(True), "files": {
+                 **MOVED_FILES, **{path: gone_day(30) for path in MOVED_OLD},
+                 MOVED + "\\PostErrors\\e.xml": gone_day(8)}}},
+             registry=agent(RegID="R-7"),
+             registry_keys={"ManagedMachines\\PC1": {"RegID": "R-7", "Type": "1"}},
+             services={name: "running" for name in DEFAULT_SERVICES},
+             files=MOVED_FILES,
+             folders=[MOVED + "\\" + name for name in ("PMStatus", "Status", "Configuration")],
+             links=MOVED_LINKS),
+    # The install folder itself reached through a link: measured, swept and
+    # written where it points.
+    scenario("install_folder_reached_through_a_link_is_followed",
+             sized("LOG,ALERT", DELETING_LOGS,
+                   "INF : Number of files pending in alert ticket folder are - 1", size="1",
+                   expect={**gone("ApplicationLog\\old.log"),
+                           **have("C:\\QTest\\install_target\\ApplicationLog\\young.log",
+                                  "C:\\QTest\\install_target\\" + LOG),
+                           REPORTS: {"count": 1, "count_ini": [(closing("Success", "1"), 1)]}}),
+             install="C:\\QTest\\install_link",
+             links={"C:\\QTest\\install_link": "C:\\QTest\\install_target"},
+             files={"C:\\QTest\\install_target\\ApplicationLog\\old.log": OLD,
+                    "C:\\QTest\\install_target\\ApplicationLog\\young.log": TEN,
+                    "C:\\QTest\\install_target\\AlertTkt\\t.tkt": "",
+                    "C:\\QTest\\install_target\\Datadirectory\\big.dat": {"size": MIB}}),
 ]

@@ -194,11 +194,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Folder> openHostFolder(const std::string& hostPath) {
+std::unique_ptr<Folder> openHostFolder(const std::string& hostPath, bool follow) {
     std::string path = hostPath;
     // A final "/" would make the open resolve a link there.
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         // Linux says ENOTDIR for a link when O_DIRECTORY is asked as well.
         const int err = errno;

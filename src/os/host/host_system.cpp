@@ -256,8 +256,8 @@ bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
 }
 
 std::unique_ptr<Folder> HostSystem::openFolder(const std::string& path) {
-    if (ledAway(path, false)) throwErrno(ELOOP);
-    return openHostFolder(hostPath(path));
+    if (ledAway(path, true)) throwErrno(ELOOP);
+    return openHostFolder(hostPath(path), confinement_.isAdministrators(path));
 }
 
 std::string HostSystem::iniGetString(const std::string& section, const std::string& key,

@@ -34,7 +34,10 @@ public:
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
-    void confineWritesTo(const std::string& folder) override { confinement_.confineTo(folder); }
+    void confineWritesTo(const std::string& folder,
+                         const std::vector<std::string>& layout) override {
+        confinement_.confineTo(folder, layout);
+    }
     std::unique_ptr<Folder> openFolder(const std::string& path) override;
 
     std::string iniGetString(const std::string& section, const std::string& key,

@@ -87,9 +87,10 @@ LocalTime localTimeOf(const LARGE_INTEGER& stamp) {
 // What an open handle is: the object itself, never what a name stands for.
 struct Identity {
     DWORD attributes = 0;
+    DWORD tag = 0;  // the reparse tag, where the reparse attribute is set
     DWORD volume = 0;
     std::uint64_t fileId = 0;
-    bool isLink() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+    bool isLink() const { return isLinkTag(attributes, tag); }
     bool isFolder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
@@ -100,7 +101,33 @@ Identity identityOf(HANDLE h) {
     identity.attributes = info.dwFileAttributes;
     identity.volume = info.dwVolumeSerialNumber;
     identity.fileId = sizeOf(info.nFileIndexHigh, info.nFileIndexLow);
+    FILE_ATTRIBUTE_TAG_INFO tagInfo;
+    if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tagInfo, sizeof tagInfo)) {
+        identity.tag = tagInfo.ReparseTag;
+    }
     return identity;
+}
+
+// Whether a path ends at a link, by what its folder lists for it: Wine shows
+// a Unix link to a folder only there (and one to a file nowhere; escaped()
+// sees through that). Nothing is opened, so nothing is recalled.
+bool linkAtPath(std::string path) {
+    // The listing of a name, never of what a final "\" would make of it.
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    const std::wstring full = extendedPath(path);
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return false;
+    }
+    // A pattern would list other names; no such name is a link's own.
+    if (hasWildcard(path)) return true;
+    WIN32_FIND_DATAW data;
+    const HANDLE find =
+        FindFirstFileExW(full.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    FindClose(find);
+    return isLinkTag(data.dwFileAttributes, data.dwReserved0);
 }
 
 bool isListedObject(const Identity& opened, const FolderEntry& entry) {
@@ -157,7 +184,8 @@ public:
             entry.nativeName.assign(reinterpret_cast<const char*>(name.data()),
                                     name.size() * sizeof(wchar_t));
             entry.isFolder = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            entry.isLink = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            // A listed reparse point's tag stands where its extended attributes' size would.
+            entry.isLink = isLinkTag(info->FileAttributes, info->EaSize);
             entry.size = entry.isFolder || entry.isLink
                              ? 0
                              : static_cast<std::uint64_t>(info->EndOfFile.QuadPart);
@@ -272,6 +300,11 @@ private:
 
 }  // namespace
 
+bool isLinkTag(std::uint32_t attributes, std::uint32_t tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
 bool Win32System::fileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
@@ -313,28 +346,26 @@ std::uint64_t Win32System::fileSize(const std::string& path) {
 }
 
 bool Win32System::ledAway(const std::string& path, bool withLast) {
-    // By the path's attributes: Wine shows a Unix link to a folder only there
-    // (and one to a file nowhere; escaped() sees through that).
-    const bool refused = confinement_.ledAway(path, withLast, [](const std::string& p) {
-        const DWORD attributes = GetFileAttributesW(extendedPath(p).c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES &&
-               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    });
+    const bool refused = confinement_.ledAway(path, withLast, linkAtPath);
     if (refused) SetLastError(kLinkRefused);
     return refused;
 }
 
 bool Win32System::escaped(const std::string& path, void* handle) {
-    if (!confinement_.covers(path)) return false;
-    if (rootFinal_.empty()) {
-        const Handle root(CreateFileW(extendedPath(confinement_.root()).c_str(),
-                                      FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (root.get() != INVALID_HANDLE_VALUE) rootFinal_ = finalPathOf(root.get());
+    if (!confinement_.covers(path) || confinement_.isAdministrators(path)) return false;
+    // The agent's folder that holds the path, where its links lead: known
+    // once it exists (a report folder may be made during the run).
+    const std::string anchor = confinement_.anchorOf(path);
+    std::wstring& anchorFinal = finals_[anchor];
+    if (anchorFinal.empty()) {
+        const Handle folder(CreateFileW(extendedPath(anchor).c_str(), FILE_READ_ATTRIBUTES,
+                                        kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (folder.get() != INVALID_HANDLE_VALUE) anchorFinal = finalPathOf(folder.get());
     }
     const std::wstring opened = finalPathOf(handle);
     // Where the system cannot tell, the look at the path before the call stands.
-    return !rootFinal_.empty() && !opened.empty() && !within(opened, rootFinal_);
+    return !anchorFinal.empty() && !opened.empty() && !within(opened, anchorFinal);
 }
 
 void Win32System::appendToFile(const std::string& path, const std::string& bytes) {
@@ -398,23 +429,29 @@ bool Win32System::makeSureDirectoryPathExists(const std::string& path) {
 }
 
 std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
-    if (ledAway(path, false)) throw failureOf(kLinkRefused);
+    if (ledAway(path, true)) throw failureOf(kLinkRefused);
     const std::wstring full = extendedPath(path);
-    Handle folder(CreateFileW(
-        full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (folder.get() == INVALID_HANDLE_VALUE) {
-        // A missing folder is a missing path, as listing "folder\*" reported it.
-        const DWORD error = GetLastError();
-        throw failureOf(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
-    }
-    const Identity opened = identityOf(folder.get());
+    const auto open = [&](DWORD flags) {
+        Handle folder(CreateFileW(
+            full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+        if (folder.get() == INVALID_HANDLE_VALUE) {
+            // A missing folder is a missing path, as listing "folder\*" reported it.
+            const DWORD error = GetLastError();
+            throw failureOf(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+        }
+        return folder;
+    };
+    // Opened as itself first, so that a folder kept in the cloud or
+    // deduplicated is listed as it is on this disk, nothing recalled.
+    Handle folder = open(FILE_FLAG_OPEN_REPARSE_POINT);
+    Identity opened = identityOf(folder.get());
     // The handle shows a Windows link. Wine opens through a Unix symbolic
-    // link whatever it is asked, and shows it only by the path's attributes.
-    const DWORD byPath = GetFileAttributesW(full.c_str());
-    if (opened.isLink() ||
-        (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
-        throw failureOf(kLinkRefused);
+    // link whatever it is asked, and shows it only by the path's listing.
+    if (opened.isLink() || linkAtPath(path)) {
+        if (!confinement_.isAdministrators(path)) throw failureOf(kLinkRefused);
+        folder = open(0);
+        opened = identityOf(folder.get());
     }
     if (escaped(path, folder.get())) throw failureOf(kLinkRefused);
     if (!opened.isFolder()) throw failureOf(ERROR_DIRECTORY);

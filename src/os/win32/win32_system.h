@@ -4,7 +4,10 @@
 // so that any name and any length is reached. The program is one thread; a
 // folder walk holds its folders open (os::Folder), every other method opens,
 // uses and closes what it needs.
+#include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "os/confinement.h"
 #include "os/system.h"
@@ -13,6 +16,14 @@ namespace quillet::os::win32 {
 
 // A SYSTEMTIME (already local) as the seam's LocalTime.
 LocalTime fromSystemTime(const struct _SYSTEMTIME& t);
+
+// Whether an object with these attributes and reparse tag is a link: a
+// name-surrogate reparse point (symbolic link, junction, mount point). Every
+// other reparse point (a deduplicated, cloud-synced or system-compressed file
+// or folder) is what it shows. Where no tag is known (0: Wine, some network
+// file systems) a reparse point is taken for a link, so that nothing is
+// followed that could not be told apart.
+bool isLinkTag(std::uint32_t attributes, std::uint32_t tag);
 
 class Win32System : public System {
 public:
@@ -42,15 +53,16 @@ public:
     void deleteFile(const std::string& path) override;
     bool makeSureDirectoryPathExists(const std::string& path) override;
     std::unique_ptr<Folder> openFolder(const std::string& path) override;
-    void confineWritesTo(const std::string& folder) override {
-        confinement_.confineTo(folder);
-        rootFinal_.clear();
+    void confineWritesTo(const std::string& folder,
+                         const std::vector<std::string>& layout) override {
+        confinement_.confineTo(folder, layout);
+        finals_.clear();
     }
     // Whether the confinement refuses `path`; the last error then says so.
     bool ledAway(const std::string& path, bool withLast);
-    // Whether what `handle` holds open for a path below the agent's folder
-    // lies elsewhere, links resolved: a link swapped in after the path was
-    // looked at shows there.
+    // Whether what `handle` holds open for a path below the install folder
+    // lies outside the agent's folder that holds the path, links resolved: a
+    // link swapped in after the path was looked at shows there.
     bool escaped(const std::string& path, void* handle);
 
     // profile.cpp
@@ -76,7 +88,8 @@ public:
 private:
     std::string commandText_;
     WriteConfinement confinement_;
-    std::wstring rootFinal_;  // the agent's folder, links resolved, once known
+    // The install folder and the agent's folders, links resolved, once known.
+    std::map<std::string, std::wstring> finals_;
 };
 
 }  // namespace quillet::os::win32

@@ -13,6 +13,9 @@
 #include "os/make_system.h"
 #include "os/win32/command_line.h"
 #include "scratch.h"
+#ifdef _WIN32
+#include "os/win32/win32_system.h"
+#endif
 
 namespace quillet::contract {
 namespace {
@@ -264,6 +267,34 @@ TEST_F(Links, AreListedButNeverEnteredOrDeletedThrough) {
     os->deleteFile(scratch.at("links\\dirlink2"));
     EXPECT_FALSE(scratch.exists("links\\dirlink") || scratch.exists("links\\dirlink2"));
     EXPECT_TRUE(os->folderExists(scratch.at("target")));
+}
+
+TEST_F(Links, AreTheNameSurrogateReparsePointsOnlyTheRestIsData) {
+#ifndef _WIN32
+    GTEST_SKIP() << "Windows only: reparse tags are Windows' own";
+#else
+    // A deduplicated or cloud-synced file taken for a link would be measured
+    // as holding no bytes, and a young one deleted with its folder.
+    const std::uint32_t reparse = FILE_ATTRIBUTE_REPARSE_POINT, folder = FILE_ATTRIBUTE_DIRECTORY;
+    const struct {
+        const char* what;
+        std::uint32_t attributes, tag;
+        bool link;
+    } rows[] = {
+        {"symbolic link", reparse, IO_REPARSE_TAG_SYMLINK, true},
+        {"junction or mount point", reparse | folder, IO_REPARSE_TAG_MOUNT_POINT, true},
+        {"WSL symbolic link", reparse, 0xA000001D, true},
+        {"no tag told (Wine)", reparse | folder, 0, true},
+        {"deduplicated file", reparse, IO_REPARSE_TAG_DEDUP, false},
+        {"cloud placeholder", reparse, 0x9000001A, false},
+        {"cloud placeholder folder", reparse | folder, 0x9000701A, false},
+        {"system-compressed file (WOF)", reparse, 0x80000017, false},
+        {"unknown tag that is no name surrogate", reparse, 0x00000123, false},
+        {"a link's tag without the reparse attribute", folder, IO_REPARSE_TAG_SYMLINK, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(os::win32::isLinkTag(row.attributes, row.tag), row.link) << row.what;
+#endif
 }
 
 TEST_F(Processes, StartWaitEndAndGiveTheirExitCodes) {
