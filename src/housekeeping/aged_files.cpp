@@ -29,21 +29,22 @@ bool tooLargeForLog(std::uint64_t bytes) { return mebibytes(bytes) > kLogSizeLim
 bool isRealFolder(const os::FolderEntry& entry) { return entry.isFolder && !entry.isLink; }
 
 // The work of SubDeleteFiles on an entry as its folder listed it: a file, or
-// a link as a link. Tells whether the entry is gone, so that the data sweep
-// knows the bytes left beneath a folder without a second walk. One call per
-// entry; an entry that went away meanwhile is no failure, and one that is
-// still there after a refused deletion always gets its line. Hidden and
-// system files are deleted like any other.
+// a link as a link, deleted only if `stillToGo` says so of it as it is now.
+// Tells what became of it, so that the data sweep knows the bytes left
+// beneath a folder without a second walk. One call per entry; an entry that
+// went away meanwhile is no failure, and one that is still there after a
+// refused deletion always gets its line (and is kept). Hidden and system
+// files are deleted like any other.
 // The path for the line is put together only when there is a line to write.
-bool deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
-                 const std::string& folderPath, const std::string& name = {}) {
+os::Removal deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                        const std::string& folderPath, const std::string& name,
+                        const os::StillToGo& stillToGo) {
     try {
-        folder.remove(entry);
-        return true;
+        return folder.remove(entry, stillToGo);
     } catch (...) {
         PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + folderPath + name +
                                 ",Desc:" + describeCurrentException().description);
-        return false;
+        return os::Removal::kept;
     }
 }
 
@@ -69,6 +70,9 @@ void reportLogFailure(Context& ctx, const LogInvocation& inv, const CaughtError&
 // left as it is.
 void examineLogEntries(Context& ctx, os::Folder& folder, const std::string& folderPath,
                        LogInvocation& inv, std::vector<os::FolderEntry>& subfolders) {
+    const auto tooOldOrLarge = [&](const os::FolderEntry& e) {
+        return ageInDays(ctx.os, e.modified) > kLogAgeLimitDays || tooLargeForLog(e.size);
+    };
     os::FolderEntry entry;
     while (folder.next(entry)) {
         if (entry.isFolder) {
@@ -76,9 +80,9 @@ void examineLogEntries(Context& ctx, os::Folder& folder, const std::string& fold
             continue;
         }
         inv.examining = entry.name;
-        if (ageInDays(ctx.os, entry.modified) > kLogAgeLimitDays || tooLargeForLog(entry.size)) {
+        if (tooOldOrLarge(entry)) {
             inv.lastChosen = folderPath + entry.name;
-            deleteEntry(ctx, folder, entry, inv.lastChosen);
+            deleteEntry(ctx, folder, entry, inv.lastChosen, {}, tooOldOrLarge);
         }
         inv.examining.clear();
     }
@@ -152,30 +156,44 @@ void reportDataFailure(Context& ctx, const CaughtError& e) {
     ctx.run.overallStatusOK = false;
 }
 
-// Deletes a subfolder that holds no bytes, bottom-up: zero-length files, links
-// as links, then the folders, each through the folder that listed it.
-void removeEmptyTree(os::Folder& parent, const os::FolderEntry& sub) {
-    {
-        auto folder = parent.openSubfolder(sub);
-        if (!folder) return;  // gone, or replaced: not the folder that was measured
-        std::vector<os::FolderEntry> subfolders;
-        os::FolderEntry entry;
-        while (folder->next(entry)) {
-            if (isRealFolder(entry))
-                subfolders.push_back(entry);
-            else
-                folder->remove(entry);
-        }
-        for (const auto& child : subfolders) removeEmptyTree(*folder, child);
-    }  // closed before it goes: a folder still open is only marked for deletion on Windows
-    parent.remove(sub);
-}
-
 // What a data sweep invocation left beneath its folder.
 struct Left {
     std::uint64_t bytes = 0;
     bool entries = false;  // anything at all: a folder left without entries can go at once
 };
+
+// Deletes a subfolder that holds no bytes, bottom-up: zero-length files, links
+// as links, then the folders, each through the folder that listed it. A file
+// that holds bytes after all (one still being written, listed as empty)
+// stays, and so do the folders above it: what stays is what is left.
+Left removeEmptyTree(os::Folder& parent, const os::FolderEntry& sub) {
+    Left left;
+    {
+        auto folder = parent.openSubfolder(sub);
+        if (!folder) return left;  // gone, or replaced by a link: not the folder that was measured
+        std::vector<os::FolderEntry> subfolders;
+        os::FolderEntry entry;
+        while (folder->next(entry)) {
+            if (isRealFolder(entry)) {
+                subfolders.push_back(entry);
+                continue;
+            }
+            std::uint64_t bytes = 0;
+            const auto holdsNothing = [&bytes](const os::FolderEntry& now) {
+                bytes = now.size;
+                return now.isLink || now.size == 0;
+            };
+            if (folder->remove(entry, holdsNothing) == os::Removal::kept)
+                left = {left.bytes + bytes, true};
+        }
+        for (const auto& child : subfolders) {
+            const Left below = removeEmptyTree(*folder, child);
+            if (below.entries) left = {left.bytes + below.bytes, true};
+        }
+    }  // closed before it goes: a folder still open is only marked for deletion on Windows
+    if (!left.entries && parent.remove(sub, {}) == os::Removal::kept) left.entries = true;
+    return left;
+}
 
 std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::string& folderPath,
                               long days);
@@ -201,6 +219,9 @@ std::optional<Left> sweepDataSubfolder(Context& ctx, os::Folder& parent, const o
 // trap has reported).
 std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::string& folderPath,
                               long days) {
+    const auto tooOld = [&](const os::FolderEntry& e) {
+        return ageInDays(ctx.os, e.created) > days;
+    };
     try {
         Left left;
         std::vector<os::FolderEntry> subfolders;
@@ -210,8 +231,19 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                 subfolders.push_back(entry);
                 continue;
             }
-            const bool tooOld = ageInDays(ctx.os, entry.created) > days;
-            if (tooOld && deleteEntry(ctx, folder, entry, folderPath, entry.name)) continue;
+            if (tooOld(entry)) {
+                // Judged again on what the file itself says: the listing can
+                // show a file another program is writing as old and empty.
+                os::FolderEntry now = entry;
+                const auto stillTooOld = [&](const os::FolderEntry& e) {
+                    now = e;
+                    return tooOld(e);
+                };
+                if (deleteEntry(ctx, folder, entry, folderPath, entry.name, stillTooOld) !=
+                    os::Removal::kept)
+                    continue;
+                entry = now;
+            }
             left.entries = true;
             if (!entry.isLink) left.bytes += entry.size;  // a link holds no bytes of its own
         }
@@ -230,12 +262,13 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                 if (!measured) continue;
                 below = Left{folderTreeSize(*measured), true};
             }
-            if (!below->entries)
-                folder.remove(sub);
-            else if (below->bytes == 0)
-                removeEmptyTree(folder, sub);
-            else
-                left = {left.bytes + below->bytes, true};
+            if (below->entries && below->bytes == 0) {
+                below = removeEmptyTree(folder, sub);  // the subfolder too, once emptied
+                if (!below->entries) continue;
+            } else if (!below->entries && folder.remove(sub, {}) != os::Removal::kept) {
+                continue;
+            }
+            left = {left.bytes + below->bytes, true};
         }
         return left;
     } catch (...) {
@@ -274,7 +307,7 @@ void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16
 
 void SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
                     const std::string& path) {
-    deleteEntry(ctx, folder, entry, path);
+    deleteEntry(ctx, folder, entry, path, {}, {});
 }
 
 }  // namespace quillet

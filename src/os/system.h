@@ -10,6 +10,7 @@
 //   INI write refused, a service listing that fails) report by return value
 //   here too. Calls that would raise a run-time failure throw quillet::Failure.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,9 +46,15 @@ struct FolderEntry {
     // For the folder that listed the entry, and only for it: the name as the
     // file system spells it and the object's identity, so that what is acted
     // on is the object that was listed and not whatever has taken its name.
+    // A file id of 0 is unknown (a file system that keeps none): the name and
+    // the kind of object are all there is to go by then.
     std::string nativeName;
     std::uint64_t volume = 0, fileId = 0;
 };
+
+enum class Removal { removed, gone, kept };
+// Whether an entry is still to be deleted, judged on the entry as it is now.
+using StillToGo = std::function<bool(const FolderEntry& now)>;
 
 // A folder held open while a walk works in it. Entries are listed one at a
 // time (constant memory for a folder of any size) and acted on relative to
@@ -67,9 +74,14 @@ public:
     virtual std::unique_ptr<Folder> openSubfolder(const FolderEntry& entry) = 0;
     // Deletes an entry that this folder listed: a file (read-only included),
     // a link as a link (never what it points to), or an empty real folder.
-    // false when the entry was already gone; throws Failure when it is still
-    // there and could not be deleted.
-    virtual bool remove(const FolderEntry& entry) = 0;
+    // A listing can lag behind a file that another program is writing, so a
+    // file or link goes only when `stillToGo` (if given) says so of the entry
+    // as the object itself reports it through the handle that deletes it:
+    // its size and times now. `kept` when it said no, and for a folder that
+    // is not empty (a file in it still pending deletion, or new); `gone` when
+    // the entry was already gone. Throws Failure when it is still there and
+    // could not be deleted, or when another object has taken its name.
+    virtual Removal remove(const FolderEntry& entry, const StillToGo& stillToGo) = 0;
 };
 
 class Process {

@@ -48,9 +48,10 @@ public:
         return std::make_unique<PreviewFolder>(std::move(folder), path_ + entry.name + "\\",
                                                preview_);
     }
-    bool remove(const os::FolderEntry& entry) override {
+    // Decided on the listing: the preview opens nothing to delete.
+    os::Removal remove(const os::FolderEntry& entry, const os::StillToGo&) override {
         preview_.previewRemoval(path_ + entry.name, entry);
-        return true;
+        return os::Removal::removed;
     }
 
 private:

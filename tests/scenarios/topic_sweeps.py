@@ -283,6 +283,17 @@ SCENARIOS += [
                  "and ends the run with nothing in the log to compare"),
 ]
 
+# The activity log a link to a file that does not exist (yet): the append,
+# refused, leaves nothing made out there. Wine shows the link as a missing
+# file and creates the file through it; the check through the handle then
+# refuses the append and deletes what it made.
+SCENARIOS += [
+    scenario("a_log_link_to_nothing_makes_nothing_outside",
+             sized("ALERT", log=None, expect={"C:\\QTest\\made_outside\\*": {"count": 0}}),
+             folders=["C:\\QTest\\made_outside"],
+             links={LOG: "C:\\QTest\\made_outside\\MNStatusLog.txt"}),
+]
+
 # The administrator moved every folder of the agent elsewhere with a link
 # (Tarsel\Datadirectory and NDatapost\Error links again inside the moved
 # folders): each is followed. The sweeps delete in the targets and nothing

@@ -86,6 +86,11 @@ private:
 // folder waiting for its subfolders to be walked holds one descriptor and no
 // buffer, and a listing costs no system call beyond the reads.
 class HostFolder : public Folder {
+    // Whether an object is the one listed; an unknown id (0) cannot tell.
+    static bool isListed(const FolderEntry& entry, std::uint64_t volume, std::uint64_t fileId) {
+        return entry.fileId == 0 || (volume == entry.volume && fileId == entry.fileId);
+    }
+
 public:
     explicit HostFolder(int fd) : fd_(fd) {}
     ~HostFolder() override { close(fd_); }
@@ -134,26 +139,35 @@ public:
         struct stat st {};
         if (fstat(fd, &st) != 0) throwErrno(errno);
         // Another folder moved in under the listed name since the listing.
-        if (st.st_dev != entry.volume || st.st_ino != entry.fileId) return nullptr;
+        if (!isListed(entry, st.st_dev, st.st_ino)) throwErrno(ESTALE);
         return folder;
     }
 
-    bool remove(const FolderEntry& entry) override {
+    Removal remove(const FolderEntry& entry, const StillToGo& stillToGo) override {
         // unlinkat acts on the name in this folder itself: a link goes as a
         // link, and a real folder only when it is (still) an empty folder.
         const bool realFolder = entry.isFolder && !entry.isLink;
         // Only the object that was listed: not one that has taken its name since.
-        struct stat st {};
-        if (fstatat(fd_, entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) return false;
+        EntryStatus st;
+        if (!statusOf(fd_, entry.nativeName.c_str(), AT_SYMLINK_NOFOLLOW, st)) {
+            if (errno == ENOENT) return Removal::gone;
             throwErrno(errno);
         }
-        if (st.st_dev != entry.volume || st.st_ino != entry.fileId) return false;
+        if (!isListed(entry, st.volume, st.fileId)) throwErrno(ESTALE);
+        if (!realFolder && stillToGo) {
+            FolderEntry now = entry;
+            now.size = entry.isLink ? 0 : st.size;
+            now.modified = modified_.of(st.modified);
+            now.created = created_.of(st.created);
+            if (!stillToGo(now)) return Removal::kept;
+        }
         if (unlinkat(fd_, entry.nativeName.c_str(), realFolder ? AT_REMOVEDIR : 0) == 0)
-            return true;
-        if (errno == ENOENT) return false;
+            return Removal::removed;
+        if (errno == ENOENT) return Removal::gone;
+        // Something new in it since it was listed: it stays, as full folders do.
+        if (realFolder && (errno == ENOTEMPTY || errno == EEXIST)) return Removal::kept;
         // A folder replaced by a link or a file is no longer the one listed.
-        if (realFolder && errno == ENOTDIR) return false;
+        if (realFolder && errno == ENOTDIR) throwErrno(ESTALE);
         throwErrno(errno);
     }
 

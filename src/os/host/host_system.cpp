@@ -211,9 +211,15 @@ void HostSystem::appendToFile(const std::string& path, const std::string& bytes)
         throwErrno(err);
     }
     // Windows refuses to open a read-only file for writing, whoever asks.
-    if ((st.st_mode & 0222) == 0) {
+    // A second name of a file below the install folder (a hard link put in
+    // the place of the log or a report) would have the run write into
+    // whatever file it shares with.
+    const int refused = (st.st_mode & 0222) == 0                       ? EACCES
+                        : st.st_nlink > 1 && confinement_.covers(path) ? EMLINK
+                                                                       : 0;
+    if (refused != 0) {
         close(fd);
-        throwErrno(EACCES);
+        throwErrno(refused);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {

@@ -3,7 +3,11 @@
 #include <imagehlp.h>
 #include <winternl.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <vector>
 
 #include "os/win32/error_text.h"
 #include "os/win32/handle.h"
@@ -130,9 +134,16 @@ bool linkAtPath(std::string path) {
     return isLinkTag(data.dwFileAttributes, data.dwReserved0);
 }
 
+// A file id of 0 is unknown (a file system that keeps none, or a listing
+// that gives none): the kind of object is all there is to go by then.
 bool isListedObject(const Identity& opened, const FolderEntry& entry) {
-    return opened.fileId == entry.fileId && opened.volume == entry.volume;
+    if (opened.volume != entry.volume) return false;
+    if (entry.fileId == 0 || opened.fileId == 0) return opened.isFolder() == entry.isFolder;
+    return opened.fileId == entry.fileId;
 }
+
+// The object under a listed name is another than the one listed.
+constexpr DWORD kReplaced = ERROR_FILE_INVALID;
 
 Failure ntFailure(NTSTATUS status) { return failureOf(RtlNtStatusToDosError(status)); }
 
@@ -142,28 +153,71 @@ bool setAttributes(HANDLE h, DWORD attributes) {
     return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
+// Renames what the handle has open (DELETE access) to `name`, relative to
+// the folder `root` or, with no root, a full path.
+bool renameOpened(HANDLE h, HANDLE root, const std::wstring& name) {
+    std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) +
+                                      (name.size() + 1) * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->RootDirectory = root;
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) !=
+           FALSE;
+}
+
+// Where a file that is being deleted can be moved aside to, and back: names
+// in its folder, relative to the folder's handle or full paths.
+struct Aside {
+    HANDLE root = nullptr;
+    std::wstring folder;  // with its final "\" when there is no root
+    std::wstring back;    // the name it has
+};
+
 // Deletes the object the handle has open (DELETE and FILE_WRITE_ATTRIBUTES
 // access): no name is looked up again, so nothing can be swapped in between.
 // A read-only object loses that attribute first, and gets it back when the
-// deletion still fails.
-void deleteOpened(HANDLE h, DWORD attributes) {
+// deletion still fails. False for a folder that is not empty (a file in it
+// still pending deletion, or a new one): it stays, and is no failure.
+bool deleteOpened(HANDLE h, const Identity& opened, const Aside& aside) {
+    const DWORD attributes = opened.attributes;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !setAttributes(h, writable)) throw lastFailure();
     // POSIX semantics take the name away at once, even while another program
-    // (the agent) still has the file open with delete sharing, so that the
-    // emptied folder can go too; the read-only attribute is no obstacle then.
-    // Systems before Windows 10 1809 and some file systems do not know it.
+    // (the agent, a virus scanner, a backup) still has the file open with
+    // delete sharing, so that the emptied folder can go too. Windows 10 1607
+    // and later on NTFS; the flag that ignores the read-only attribute came
+    // only with 1809, hence the attribute cleared first.
     struct {
         ULONG flags;
-    } disposition = {0x1 | 0x2 | 0x10};  // DELETE | POSIX_SEMANTICS | IGNORE_READONLY_ATTRIBUTE
+    } disposition = {0x1 | 0x2};  // DELETE | POSIX_SEMANTICS
     constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-    if (SetFileInformationByHandle(h, kDispositionInfoEx, &disposition, sizeof disposition)) return;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !setAttributes(h, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-        throw lastFailure();
+    if (SetFileInformationByHandle(h, kDispositionInfoEx, &disposition, sizeof disposition))
+        return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_DIR_NOT_EMPTY) {
+        // The classic deletion (older systems; FAT, exFAT, ReFS, network
+        // shares) leaves the name taken until every other handle is closed:
+        // the file is moved aside first, to a hidden name of its own in its
+        // folder, so that its name is free for the run at once.
+        bool movedAside = false;
+        if (!opened.isFolder()) {
+            wchar_t unique[64];
+            std::swprintf(unique, 64, L".quillet-deleted-%llx-%llx",
+                          static_cast<unsigned long long>(opened.fileId),
+                          static_cast<unsigned long long>(GetTickCount64()));
+            setAttributes(h, writable | FILE_ATTRIBUTE_HIDDEN);
+            movedAside = renameOpened(h, aside.root, aside.folder + unique);
+        }
+        FILE_DISPOSITION_INFO classic = {TRUE};
+        if (SetFileInformationByHandle(h, FileDispositionInfo, &classic, sizeof classic))
+            return true;
+        error = GetLastError();
+        if (movedAside) renameOpened(h, aside.root, aside.back);
     }
-    FILE_DISPOSITION_INFO classic = {TRUE};
-    if (SetFileInformationByHandle(h, FileDispositionInfo, &classic, sizeof classic)) return;
-    const DWORD error = GetLastError();
-    if (readOnly) setAttributes(h, attributes);
+    setAttributes(h, attributes);
+    if (error == ERROR_DIR_NOT_EMPTY) return false;
     throw failureOf(error);
 }
 
@@ -174,11 +228,15 @@ public:
     bool next(FolderEntry& entry) override {
         for (;;) {
             if (!holding_ && !fetch()) return false;
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
-                reinterpret_cast<const unsigned char*>(buffer_.get()) + position_);
+            const unsigned char* at =
+                reinterpret_cast<const unsigned char*>(buffer_.get()) + position_;
+            // Both kinds of listing begin alike; the name and the id follow.
+            const auto* info = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+            const auto* withId = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
             holding_ = info->NextEntryOffset != 0;
             position_ += info->NextEntryOffset;
-            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            const std::wstring name(withoutIds_ ? info->FileName : withId->FileName,
+                                    info->FileNameLength / sizeof(wchar_t));
             if (name == L"." || name == L"..") continue;
             entry.name = narrow(name);
             entry.nativeName.assign(reinterpret_cast<const char*>(name.data()),
@@ -191,7 +249,7 @@ public:
                              : static_cast<std::uint64_t>(info->EndOfFile.QuadPart);
             entry.created = localTimeOf(info->CreationTime);
             entry.modified = localTimeOf(info->LastWriteTime);
-            entry.fileId = static_cast<std::uint64_t>(info->FileId.QuadPart);
+            entry.fileId = withoutIds_ ? 0 : static_cast<std::uint64_t>(withId->FileId.QuadPart);
             entry.volume = volume_;
             return true;
         }
@@ -209,13 +267,12 @@ public:
         if (status < 0) throw ntFailure(status);
         Handle subfolder(raw);
         const Identity opened = identityOf(subfolder.get());
-        if (opened.isLink() || !opened.isFolder() || !isListedObject(opened, entry)) {
-            return nullptr;
-        }
+        if (opened.isLink() || !opened.isFolder()) return nullptr;
+        if (!isListedObject(opened, entry)) throw failureOf(kReplaced);
         return std::make_unique<Win32Folder>(std::move(subfolder), opened.volume);
     }
 
-    bool remove(const FolderEntry& entry) override {
+    Removal remove(const FolderEntry& entry, const StillToGo& stillToGo) override {
         // A link is opened as itself, whatever it points to; a file or a
         // folder only as what it was listed as.
         const ULONG kind = entry.isLink     ? 0
@@ -224,19 +281,43 @@ public:
         HANDLE raw = INVALID_HANDLE_VALUE;
         const NTSTATUS status = openEntry(
             entry, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, kind, raw);
-        if (isGone(status)) return false;
+        if (isGone(status)) return Removal::gone;
         if (status < 0) throw ntFailure(status);
         Handle object(raw);
         const Identity opened = identityOf(object.get());
-        if (!isListedObject(opened, entry)) return false;
+        if (!isListedObject(opened, entry)) throw failureOf(kReplaced);
         // Only where the system opened what a listed link points to (Wine
         // with a Unix link): deleting that would delete the target.
         if (entry.isLink && !opened.isLink()) throw failureOf(kLinkRefused);
-        deleteOpened(object.get(), opened.attributes);
-        return true;
+        // A listing shows the size and times a file had when its folder last
+        // heard of them, which lags behind a file another program has open
+        // for writing: the file itself decides.
+        if (stillToGo && !(entry.isFolder && !entry.isLink) &&
+            !stillToGo(asItIsNow(object.get(), entry))) {
+            return Removal::kept;
+        }
+        const Aside aside{handle_.get(),
+                          {},
+                          std::wstring(reinterpret_cast<const wchar_t*>(entry.nativeName.data()),
+                                       entry.nativeName.size() / 2)};
+        return deleteOpened(object.get(), opened, aside) ? Removal::removed : Removal::kept;
     }
 
 private:
+    static FolderEntry asItIsNow(HANDLE h, const FolderEntry& listed) {
+        FILE_BASIC_INFO basic;
+        FILE_STANDARD_INFO standard;
+        if (!GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ||
+            !GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard)) {
+            throw lastFailure();
+        }
+        FolderEntry now = listed;
+        now.size = listed.isLink ? 0 : static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+        now.created = localTimeOf(basic.CreationTime);
+        now.modified = localTimeOf(basic.LastWriteTime);
+        return now;
+    }
+
     static bool isGone(NTSTATUS status) {
         return status == kNameNotFound || status == kPathNotFound || status == kDeletePending ||
                status == kFileIsADirectory || status == kNotADirectory;
@@ -273,13 +354,22 @@ private:
     bool fetch() {
         if (ended_) return false;
         if (!buffer_) buffer_ = std::make_unique<std::uint64_t[]>(kListingBytes / 8);
-        if (GetFileInformationByHandleEx(handle_.get(), FileIdBothDirectoryInfo, buffer_.get(),
-                                         static_cast<DWORD>(kListingBytes))) {
+        if (GetFileInformationByHandleEx(
+                handle_.get(), withoutIds_ ? FileFullDirectoryInfo : FileIdBothDirectoryInfo,
+                buffer_.get(), static_cast<DWORD>(kListingBytes))) {
             started_ = holding_ = true;
             position_ = 0;
             return true;
         }
         const DWORD error = GetLastError();
+        // Some network and third-party file systems list no file ids: their
+        // entries' identity is then what a handle tells when one is opened.
+        if (!started_ && !withoutIds_ &&
+            (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL ||
+             error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)) {
+            withoutIds_ = true;
+            return fetch();
+        }
         // A folder with no entries at all (not even "." and "..", as at the
         // root of a drive) answers its first query with "file not found".
         if (error == ERROR_NO_MORE_FILES || (!started_ && error == ERROR_FILE_NOT_FOUND)) {
@@ -296,6 +386,7 @@ private:
     std::size_t position_ = 0;                 // of the next entry in buffer_
     bool holding_ = false;                     // buffer_ holds entries not handed out yet
     bool started_ = false, ended_ = false;
+    bool withoutIds_ = false;  // listed by FileFullDirectoryInfo
 };
 
 }  // namespace
@@ -374,13 +465,35 @@ void Win32System::appendToFile(const std::string& path, const std::string& bytes
     // it is written, and a sweep may delete it. Write access besides append
     // access only to cut back a write that failed part way; each write still
     // goes to the end of the file. A read-only file refuses both, whoever asks.
-    Handle file(CreateFileW(extendedPath(path).c_str(),
-                            FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES, kShareAll,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file this call makes is opened with delete access too (nobody else
+    // holds it yet), so that it can go again if it was made somewhere else.
+    const std::wstring full = extendedPath(path);
+    const DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES;
+    bool created = false;
+    Handle file;
+    for (int attempt = 0; attempt < 2 && file.get() == INVALID_HANDLE_VALUE; ++attempt) {
+        file = Handle(CreateFileW(full.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+        file = Handle(CreateFileW(full.c_str(), access | DELETE, kShareAll, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        created = file.get() != INVALID_HANDLE_VALUE;
+        if (!created && GetLastError() != ERROR_FILE_EXISTS) break;  // else made meanwhile
+    }
     if (file.get() == INVALID_HANDLE_VALUE) throw lastFailure();
-    if (escaped(path, file.get())) throw failureOf(kLinkRefused);
+    if (escaped(path, file.get())) {
+        // A link swapped in after the look: what this call made out there goes again.
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        if (created)
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &gone, sizeof gone);
+        throw failureOf(kLinkRefused);
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file.get(), &info)) throw lastFailure();
+    // A second name of a file below the install folder (a hard link put in
+    // the place of the log or a report) would have the run write, with its
+    // rights, into whatever file it shares with.
+    if (info.nNumberOfLinks > 1 && confinement_.covers(path)) throw failureOf(kLinkRefused);
     // Only where the system let it open: Wine run by root.
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
         throw failureOf(ERROR_ACCESS_DENIED);
@@ -421,7 +534,8 @@ void Win32System::deleteFile(const std::string& path) {
     const Identity opened = identityOf(object.get());
     // A real folder is no file: DeleteFile refuses it the same way.
     if (opened.isFolder() && !opened.isLink()) throw failureOf(ERROR_ACCESS_DENIED);
-    deleteOpened(object.get(), opened.attributes);
+    const std::wstring full = extendedPath(path);
+    deleteOpened(object.get(), opened, {nullptr, full.substr(0, full.rfind(L'\\') + 1), full});
 }
 
 bool Win32System::makeSureDirectoryPathExists(const std::string& path) {

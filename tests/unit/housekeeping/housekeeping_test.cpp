@@ -115,6 +115,9 @@ TEST(SweepFailure, EndsTheInvocationWhoseFolderFailedAndReportsOncePerInvocation
         {"an undeletable file is logged and the data sweep goes on", kData,
          {"S\\a.dat", "S\\b.dat"}, {}, {"deleteFile S\\a.dat"},
          {deleteError(kData + "S\\a.dat")}, "S S/a.dat"},
+        // P's file is still there, pending deletion: P stays, Z is swept all the same.
+        {"a folder left full by a pending deletion stays and the data sweep goes on", kData,
+         {"P\\p.dat", "Z\\z.dat"}, {}, {"leavePending P\\p.dat"}, {}, "P P/p.dat"},
         // No install folder holds them yet: neither sweep has anything to do.
         {"a missing log folder", kLogs, {}, {}, {}, {}, ""},
         {"a missing data folder", kData, {}, {}, {}, {}, ""},
@@ -142,6 +145,38 @@ TEST(SweepFailure, EndsTheInvocationWhoseFolderFailedAndReportsOncePerInvocation
             EXPECT_NE(f.read("PMStatus\\" + name).find(logs ? kLogReport : kDataReport),
                       std::string::npos)
                 << c.what;
+    }
+}
+
+TEST(SweepListing, AFileListedOldOrEmptyThatIsYoungAndHoldsBytesIsKept) {
+    // Windows' listings lag behind a file that another program has open for
+    // writing: the file itself decides, through the handle that would delete it.
+    const struct {
+        const char* what;
+        std::string file;  // under the install folder
+        bool listedEmpty;
+        long listedDaysAgo;
+    } cases[] = {
+        {"a log listed as written long ago", kLogs + "agent.log", false, 30},
+        {"a data file listed as old and empty", kData + "fresh\\new.dat", true, 30},
+        {"a young data file listed as empty", kData + "fresh\\new.dat", true, 0},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        f.writeFile(c.file, "written today");
+        f.os.listingSays = [&](const std::string& path, os::FolderEntry& entry) {
+            if (path != f.install + c.file) return;
+            if (c.listedEmpty) entry.size = 0;
+            std::tm tm{};
+            const std::time_t then = kNow - c.listedDaysAgo * 86400;
+            localtime_r(&then, &tm);
+            entry.created = entry.modified = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                                              tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+        };
+        sweep(f, c.file.rfind(kLogs, 0) == 0);
+        EXPECT_EQ(f.read(c.file), "written today") << c.what;
+        EXPECT_EQ(f.logMessages(), Lines{}) << c.what;
+        EXPECT_TRUE(f.reportFiles().empty()) << c.what;
     }
 }
 

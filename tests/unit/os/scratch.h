@@ -46,10 +46,11 @@ enum Error : long {
     fileNotFound = ERROR_FILE_NOT_FOUND,
     pathNotFound = ERROR_PATH_NOT_FOUND,
     accessDenied = ERROR_ACCESS_DENIED,
-    dirNotEmpty = ERROR_DIR_NOT_EMPTY,
     notAFolder = ERROR_DIRECTORY,
     isAFolder = ERROR_ACCESS_DENIED,
-    link = ERROR_CANT_ACCESS_FILE
+    link = ERROR_CANT_ACCESS_FILE,
+    secondName = ERROR_CANT_ACCESS_FILE,
+    replaced = ERROR_FILE_INVALID
 };
 
 inline std::wstring wide(const std::string& text, UINT codePage) {
@@ -106,10 +107,11 @@ enum Error : long {
     fileNotFound = ENOENT,
     pathNotFound = ENOENT,
     accessDenied = EACCES,
-    dirNotEmpty = ENOTEMPTY,
     notAFolder = ENOTDIR,
     isAFolder = EISDIR,
-    link = ELOOP
+    link = ELOOP,
+    secondName = EMLINK,
+    replaced = ESTALE
 };
 #endif
 
@@ -172,6 +174,11 @@ public:
     bool remove(const std::string& path) {
         std::error_code ec;
         return fs::remove(real(path), ec);
+    }
+    bool makeHardLink(const std::string& link, const std::string& target) {
+        std::error_code ec;
+        fs::create_hard_link(real(target), real(link), ec);
+        return !ec;
     }
     // False where this system makes none (Wine's CreateSymbolicLink makes nothing).
     bool makeFolderLink(const std::string& link, const std::string& target) {

@@ -23,6 +23,7 @@ namespace {
 using namespace std::string_literals;
 using os::FolderEntry;
 using os::kWaitObject0;
+using os::Removal;
 
 class Contract : public ::testing::Test {
 protected:
@@ -118,7 +119,9 @@ TEST_F(Files, PathCallsMakeFoldersAppendMeasureAndDelete) {
 }
 
 TEST_F(Files, RefusedCallsThrowThePlatformsError) {
-    ASSERT_TRUE(scratch.make({"folder\\", "readonly.log"}) && scratch.makeReadOnly("readonly.log"));
+    ASSERT_TRUE(scratch.make({"folder\\", "readonly.log", "shared.log"}) &&
+                scratch.makeReadOnly("readonly.log") &&
+                scratch.makeHardLink("second name.log", "shared.log"));
     const std::string at = scratch.at("");
     const std::tuple<const char*, long, std::function<void()>> cases[] = {
         {"append into a missing folder", Error::pathNotFound,
@@ -126,6 +129,12 @@ TEST_F(Files, RefusedCallsThrowThePlatformsError) {
         // Never into a read-only file, whoever asks (root, and Wine run by root).
         {"append to a read-only file", Error::accessDenied,
          [&] { os->appendToFile(at + "readonly.log", "x"); }},
+        // A hard link put in the place of the log below the agent's folder.
+        {"append to a second name of a file", Error::secondName,
+         [&] {
+             os->confineWritesTo(at, {});
+             os->appendToFile(at + "second name.log", "x");
+         }},
         {"size of a missing file", Error::fileNotFound, [&] { os->fileSize(at + "missing.txt"); }},
         {"delete a missing file", Error::fileNotFound, [&] { os->deleteFile(at + "missing.txt"); }},
         {"delete a folder", Error::isAFolder, [&] { os->deleteFile(at + "folder"); }},
@@ -134,6 +143,7 @@ TEST_F(Files, RefusedCallsThrowThePlatformsError) {
          [&] { os->openFolder(at + "readonly.log"); }},
     };
     for (const auto& [what, error, call] : cases) expectFailure(error, what, call);
+    EXPECT_EQ(scratch.read("shared.log"), "12345");
     EXPECT_EQ(scratch.read("readonly.log"), "12345");
     EXPECT_TRUE(scratch.exists("folder"));
 }
@@ -200,23 +210,22 @@ TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
                 scratch.makeReadOnly("walk\\empty") && scratch.makeReadOnly("walk\\readonly.txt"));
     auto folder = os->openFolder(scratch.at("walk"));
     const auto entries = listAll(*folder);
-    expectFailure(Error::dirNotEmpty, "remove a full folder",
-                  [&] { folder->remove(named(entries, "full")); });
+    EXPECT_EQ(folder->remove(named(entries, "full"), {}), Removal::kept);
     EXPECT_TRUE(scratch.exists("walk\\full\\inner.txt"));
     for (const std::string& name : {kEmojiLog, "readonly.txt"s, "empty"s}) {
-        EXPECT_TRUE(folder->remove(named(entries, name))) << name;
+        EXPECT_EQ(folder->remove(named(entries, name), {}), Removal::removed) << name;
         EXPECT_FALSE(scratch.exists("walk\\" + name)) << name;
-        EXPECT_FALSE(folder->remove(named(entries, name))) << "removed twice: " << name;
+        EXPECT_EQ(folder->remove(named(entries, name), {}), Removal::gone) << name;
     }
     // In use without delete sharing (Windows only: the host has no sharing modes).
     if (const auto hold = scratch.holdOpen("walk\\busy.txt")) {  // 32: ERROR_SHARING_VIOLATION
         expectFailure(32, "remove a file in use",
-                      [&] { folder->remove(named(entries, "busy.txt")); });
+                      [&] { folder->remove(named(entries, "busy.txt"), {}); });
         EXPECT_TRUE(scratch.exists("walk\\busy.txt"));
     }
     auto inCjk = folder->openSubfolder(named(entries, kCjk));
     ASSERT_TRUE(inCjk);
-    EXPECT_TRUE(inCjk->remove(named(listAll(*inCjk), kCjkLog)));
+    EXPECT_EQ(inCjk->remove(named(listAll(*inCjk), kCjkLog), {}), Removal::removed);
     EXPECT_FALSE(scratch.exists("walk\\" + kCjk + "\\" + kCjkLog));
 }
 
@@ -230,10 +239,14 @@ TEST_F(FolderWalk, LeavesAloneWhatTookAListedEntrysNameOrWhatIsGone) {
                 scratch.rename("walk\\swapped.txt", "walk\\swapped.txt.away") &&
                 scratch.make({"walk\\swapped\\", "walk\\swapped.txt"}) &&
                 scratch.remove("walk\\gone") && scratch.remove("walk\\gone.txt"));
-    for (const char* name : {"swapped", "gone"})
-        EXPECT_FALSE(folder->openSubfolder(named(entries, name))) << name;
-    for (const char* name : {"swapped", "swapped.txt", "gone", "gone.txt"})
-        EXPECT_FALSE(folder->remove(named(entries, name))) << name;
+    // Another object under the name says so; a gone one is nothing to say.
+    expectFailure(Error::replaced, "enter a replaced folder",
+                  [&] { folder->openSubfolder(named(entries, "swapped")); });
+    for (const char* name : {"swapped", "swapped.txt"})
+        expectFailure(Error::replaced, name, [&] { folder->remove(named(entries, name), {}); });
+    EXPECT_FALSE(folder->openSubfolder(named(entries, "gone")));
+    for (const char* name : {"gone", "gone.txt"})
+        EXPECT_EQ(folder->remove(named(entries, name), {}), Removal::gone) << name;
     for (const char* name : {"swapped", "swapped.away", "swapped.txt", "swapped.txt.away"})
         EXPECT_TRUE(scratch.exists("walk\\"s + name)) << name;
 }
@@ -245,7 +258,8 @@ TEST_F(FolderWalk, RemovesEveryEntryOnceWhileTheListingGoesOn) {
     ASSERT_TRUE(scratch.make(many));
     auto folder = os->openFolder(scratch.at("many"));
     int listed = 0, removed = 0;
-    for (FolderEntry e; folder->next(e); ++listed) removed += folder->remove(e) ? 1 : 0;
+    for (FolderEntry e; folder->next(e); ++listed)
+        removed += folder->remove(e, {}) == Removal::removed ? 1 : 0;
     EXPECT_EQ(listed, 700);
     EXPECT_EQ(removed, 700);
     EXPECT_TRUE(listAll(*os->openFolder(scratch.at("many"))).empty());
@@ -263,7 +277,7 @@ TEST_F(Links, AreListedButNeverEnteredOrDeletedThrough) {
     EXPECT_FALSE(folder->openSubfolder(link));
     expectFailure(Error::link, "open a link as a folder",
                   [&] { os->openFolder(scratch.at("links\\dirlink")); });
-    EXPECT_TRUE(folder->remove(link));
+    EXPECT_EQ(folder->remove(link, {}), Removal::removed);
     os->deleteFile(scratch.at("links\\dirlink2"));
     EXPECT_FALSE(scratch.exists("links\\dirlink") || scratch.exists("links\\dirlink2"));
     EXPECT_TRUE(os->folderExists(scratch.at("target")));

@@ -24,7 +24,10 @@ class FakeFolder : public os::Folder {
 public:
     FakeFolder(FakeSystem& system, std::string path, std::unique_ptr<os::Folder> inner)
         : system_(system), path_(std::move(path)) {
-        for (os::FolderEntry e; inner->next(e);) entries_.push_back(e);
+        for (os::FolderEntry e; inner->next(e);) {
+            if (system_.listingSays) system_.listingSays(path_ + e.name, e);
+            entries_.push_back(e);
+        }
         std::sort(entries_.begin(), entries_.end(),
                   [](const auto& a, const auto& b) { return a.name < b.name; });
         inner_ = std::move(inner);
@@ -42,11 +45,13 @@ public:
         auto inner = inner_->openSubfolder(entry);
         return inner ? std::make_unique<FakeFolder>(system_, path, std::move(inner)) : nullptr;
     }
-    bool remove(const os::FolderEntry& entry) override {
+    os::Removal remove(const os::FolderEntry& entry, const os::StillToGo& stillToGo) override {
         const bool realFolder = entry.isFolder && !entry.isLink;
-        system_.failIfInjected(realFolder ? "removeFolder" : "deleteFile",
-                               path_ + entry.name + (realFolder ? "\\" : ""));
-        return inner_->remove(entry);
+        const std::string path = path_ + entry.name + (realFolder ? "\\" : "");
+        system_.failIfInjected(realFolder ? "removeFolder" : "deleteFile", path);
+        // Deleted as far as the run can tell, but still there until others let go.
+        if (system_.injected("leavePending", path)) return os::Removal::removed;
+        return inner_->remove(entry, stillToGo);
     }
 
 private:

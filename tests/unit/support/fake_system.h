@@ -31,7 +31,9 @@ public:
     // for a removal, "listEntry" for a listing that breaks off once at an
     // entry) throws when its Windows path ends with `pathSuffix`; folders'
     // paths end with "\". "iniWriteString" is refused by its return value, as
-    // on a full disk. Each fails once `after` such calls went through.
+    // on a full disk; "leavePending" reports a removal done but leaves the
+    // file, as a deletion Windows keeps pending while others have it open.
+    // Each fails once `after` such calls went through.
     void failOn(const std::string& operation, const std::string& pathSuffix, int after = 0) {
         failures_.push_back({operation, pathSuffix, after});
     }
@@ -42,6 +44,9 @@ public:
     void reportEvent(const std::string& text) override { events.push_back(text); }
     // Called with a subfolder's Windows path just before a walk opens it.
     std::function<void(const std::string& path)> beforeOpenSubfolder;
+    // Changes what a listing says of an entry (its Windows path), as Windows'
+    // listings lag behind a file another program is writing.
+    std::function<void(const std::string& path, os::FolderEntry& entry)> listingSays;
 
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
