@@ -14,6 +14,11 @@ namespace quillet::os::win32 {
 // A SYSTEMTIME (already local) as the seam's LocalTime.
 LocalTime fromSystemTime(const struct _SYSTEMTIME& t);
 
+// A file time (UTC) as the local time in force on its date, in `zone` or by
+// default in the system's own.
+LocalTime localTimeOfFile(const struct _FILETIME& fileTime,
+                          const struct _TIME_ZONE_INFORMATION* zone = nullptr);
+
 class Win32System : public System {
 public:
     explicit Win32System(std::string commandText) : commandText_(std::move(commandText)) {}

@@ -13,6 +13,9 @@
 #include "os/make_system.h"
 #include "os/win32/command_line.h"
 #include "scratch.h"
+#ifdef _WIN32
+#include "os/win32/win32_system.h"
+#endif
 
 namespace quillet::contract {
 namespace {
@@ -188,6 +191,33 @@ TEST_F(FolderWalk, ListsEveryNameOnceWithSizeIdentityAndLocalDates) {
     EXPECT_EQ(text(emoji.created).substr(0, 10), text(os->now()).substr(0, 10));
     EXPECT_EQ(text(named(entries, "winter.txt").modified), text(winter));
     EXPECT_EQ(text(named(entries, "summer.txt").modified), text(summer));
+}
+
+TEST_F(FolderWalk, DatesAreLocalToTheirDayAndATimeNoDateHoldsIsTheEarliest) {
+#ifdef _WIN32
+    // New York's rules. A zero time, which file systems give for a time they
+    // do not keep, falls on 31 December 1600 there: no system date holds it.
+    TIME_ZONE_INFORMATION west = {};
+    west.Bias = 300;
+    west.DaylightBias = -60;
+    west.StandardDate = {0, 11, 0, 1, 2, 0, 0, 0};  // first Sunday of November, 2:00
+    west.DaylightDate = {0, 3, 0, 2, 2, 0, 0, 0};   // second Sunday of March, 2:00
+    const os::LocalTime earliest{1601, 1, 1, 0, 0, 0};
+    const std::pair<std::uint64_t, os::LocalTime> cases[] = {
+        {0, earliest},
+        {0x8000000000000000, earliest},
+        {0xFFFFFFFFFFFFFFFF, earliest},
+        {0x1d6dff6ca1f3500, {2020, 12, 31, 23, 30, 10}},
+        {0x1d76e31ccd9d600, {2021, 7, 1, 0, 30, 20}},  // daylight saving time
+    };
+    for (const auto& [stamp, local] : cases) {
+        const FILETIME fileTime{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+        EXPECT_EQ(text(os::win32::localTimeOfFile(fileTime, &west)), text(local))
+            << std::hex << stamp;
+    }
+#else
+    GTEST_SKIP() << "Windows only: file times as the system converts them";
+#endif
 }
 
 TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
