@@ -79,6 +79,26 @@ TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
     EXPECT_EQ(os::win32::commandTextFrom(nullptr), "");
 }
 
+TEST_F(CommandText, SystemProgramsAreStartedFromTheSystemFolderOnly) {
+    const std::string agent = " /s \"C:\\Program Files (x86)\\KORBOD Agent\\Logparser.dll\"";
+    const std::string sys = "C:\\Windows\\system32", spaced = "C:\\Win dows\\system32";
+    const std::string cases[][3] = {
+        {sys, "regsvr32" + agent, sys + "\\regsvr32.exe" + agent},
+        {sys + "\\", "\"RegSvr32.EXE\"" + agent, sys + "\\regsvr32.exe" + agent},
+        {sys, "cmd /c regsvr32" + agent, sys + "\\cmd.exe /c " + sys + "\\regsvr32.exe" + agent},
+        {sys, "CMD.exe /C exit 3", sys + "\\cmd.exe /C exit 3"},
+        // cmd takes the first and the last quote off what follows /c
+        {spaced, "cmd /c regsvr32" + agent,
+         "\"" + spaced + "\\cmd.exe\" /c \"\"" + spaced + "\\regsvr32.exe\"" + agent + "\""},
+        {sys, "C:\\Agent\\regsvr32.exe" + agent, "C:\\Agent\\regsvr32.exe" + agent},
+        {sys, "regsvr32x" + agent, "regsvr32x" + agent},
+        {sys, "Parvix.exe Local", "Parvix.exe Local"},
+        {sys, "cmdx /c regsvr32", "cmdx /c regsvr32"},
+    };
+    for (const auto& [folder, line, started] : cases)
+        EXPECT_EQ(os::win32::withSystemProgramPaths(line, folder), started) << line;
+}
+
 const std::string kKey = "Software\\QuilletContract";
 
 // Values of every type are read by whole runs on both targets; none has an
