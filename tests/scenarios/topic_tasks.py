@@ -90,12 +90,18 @@ SCENARIOS = [
     # regsvr32 loads the test library, whose registration leaves its trace.
     # A file that is no library ends regsvr32 with 3 (Wine's and the
     # stand-in's code): reported with the code, never as a success.
+    # Under Wine a regsvr32.exe waits in the working folder, which a search by
+    # name tries before the system folder: it must not be the one started.
     scenario("logparser_is_registered_and_a_failure_reported_with_its_code",
              registration(REGISTERED, expect={CALLS: {"content": "registered\r\n"}}),
              registration(REGISTRATION_FAILED % 3, delete=[CALLS],
                           files={"Logparser.dll": "not a library"}, expect={CALLS: "absent"}),
              install="C:\\QTest\\registration\\KORBOD Agent",
              files={"Logparser.dll": {"copy": "test_logparser.dll"}},
+             on_target={"wine": {"files": {
+                 "Logparser.dll": {"copy": "test_logparser.dll"},
+                 "C:\\QTest\\logparser_is_registered_and_a_failure_reported_with_its_code.cwd"
+                 "\\regsvr32.exe": {"copy": "parvix_standin.exe"}}}},
              host_bin={"regsvr32": REGSVR32}),
     # the one way to the interpreter retry: regsvr32 cannot be started at all.
     # Windows and Wine always have it in system32, so host only; sh does not

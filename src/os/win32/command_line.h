@@ -1,6 +1,6 @@
 #pragma once
-// The command text as the program receives it on Windows. Pure text work, no
-// Windows call, so it can be checked anywhere.
+// Command lines as the program receives and starts them on Windows. Pure text
+// work, no Windows call, so it can be checked anywhere.
 #include <string>
 
 namespace quillet::os::win32 {
@@ -11,5 +11,11 @@ namespace quillet::os::win32 {
 // or tab outside double quotes, and quotes only switch quoting on and off.
 // A null or name-only command line gives "".
 std::string commandTextFrom(const char* cmdLine);
+
+// The command line with a system program that it names by its bare name
+// (regsvr32 or cmd, with or without ".exe", in any case) given its full path
+// in `systemFolder`; behind "cmd /c" the command the interpreter runs too.
+// Any other command line comes back as it is.
+std::string withSystemProgramPaths(const std::string& commandLine, const std::string& systemFolder);
 
 }  // namespace quillet::os::win32

@@ -8,8 +8,8 @@
 namespace quillet::os::win32 {
 
 // FormatMessageA's text for a system error code (system message table, default
-// language, a 256-character buffer) without its closing line break; "" when
-// the system has no text for the code or the text does not fit.
+// language) without its closing line break; "" when the system has no text
+// for the code.
 std::string messageText(std::uint32_t code);
 
 // A Failure carrying GetLastError() and its text. Call it right after the

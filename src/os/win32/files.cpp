@@ -42,19 +42,9 @@ std::uint64_t sizeOf(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
-// File times are stored in UTC. They are shown in the local time that was in
-// force on that date (FileTimeToLocalFileTime would apply today's daylight
-// saving bias instead, moving a summer file by an hour in winter and so, near
-// midnight, to another day).
-LocalTime localTimeOf(const FILETIME& fileTime) {
-    SYSTEMTIME utc;
-    SYSTEMTIME local;
-    if (!FileTimeToSystemTime(&fileTime, &utc) ||
-        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
-        throw lastFailure();
-    }
-    return fromSystemTime(local);
-}
+// File times are stored in UTC and shown in the local time of their date; a
+// time no date holds never ends a listing.
+LocalTime localTimeOf(const FILETIME& fileTime) { return localTimeOfFile(fileTime); }
 
 // The path of what a handle holds open, links resolved ("\\?\C:\..."); ""
 // where the system cannot tell.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "os/win32/command_line.h"
+#include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os {
@@ -20,17 +21,23 @@ namespace {
 bool writeAll(HANDLE out, const std::string& text) {
     DWORD mode = 0;
     const bool console = GetConsoleMode(out, &mode) != FALSE;
+    // A console reads 8-bit text in its own (OEM) code page, not in the ANSI
+    // one the text is in, and would show other letters: it gets UTF-16. Files
+    // and pipes get the ANSI bytes as they are.
+    const std::wstring wide = console ? win32::widen(text) : std::wstring();
+    const std::size_t size = console ? wide.size() : text.size();
     std::size_t done = 0;
-    while (done < text.size()) {
-        const std::size_t rest = text.size() - done;
-        const DWORD chunk = rest > 0x8000u ? 0x8000u : static_cast<DWORD>(rest);
+    while (done < size) {
+        DWORD chunk = size - done > 0x4000u ? 0x4000u : static_cast<DWORD>(size - done);
+        // A letter of two UTF-16 units is not split between two calls.
+        if (console && done + chunk < size && IS_HIGH_SURROGATE(wide[done + chunk - 1])) --chunk;
         DWORD written = 0;
-        const BOOL ok = console ? WriteConsoleA(out, text.data() + done, chunk, &written, nullptr)
+        const BOOL ok = console ? WriteConsoleW(out, wide.data() + done, chunk, &written, nullptr)
                                 : WriteFile(out, text.data() + done, chunk, &written, nullptr);
         if (!ok || written == 0) break;
         done += written;
     }
-    return done > 0 || text.empty();
+    return done > 0 || size == 0;
 }
 
 }  // namespace

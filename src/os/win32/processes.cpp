@@ -4,8 +4,10 @@
 
 #include <vector>
 
+#include "os/win32/command_line.h"
 #include "os/win32/error_text.h"
 #include "os/win32/handle.h"
+#include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -38,8 +40,16 @@ private:
 
 std::unique_ptr<Process> Win32System::startCommandLine(const std::string& commandLine,
                                                        int windowStyle) {
+    // A search by name tries the program's own folder (the agent's install
+    // folder) and the current folder before the system folder: regsvr32 and
+    // cmd, run as the scheduler's account, are named by their full path.
+    std::wstring systemFolder(MAX_PATH, L'\0');
+    const UINT length = GetSystemDirectoryW(systemFolder.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) throw lastFailure();
+    systemFolder.resize(length);
+    const std::string started = withSystemProgramPaths(commandLine, narrow(systemFolder));
     // CreateProcessA may write into the command line it is given.
-    std::vector<char> line(commandLine.begin(), commandLine.end());
+    std::vector<char> line(started.begin(), started.end());
     line.push_back('\0');
 
     STARTUPINFOA startup = {};
@@ -47,8 +57,9 @@ std::unique_ptr<Process> Win32System::startCommandLine(const std::string& comman
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(windowStyle);
     PROCESS_INFORMATION info = {};
-    // No application name: the first word of the line is the program, looked
-    // up on the search path as a command prompt would. No handle is inherited.
+    // No application name: the first word of the line is the program, any
+    // other looked up on the search path as a command prompt would. No handle
+    // is inherited.
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info)) {
         throw lastFailure();

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <cwchar>
+
 #include "os/win32/handle.h"
+#include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -14,8 +17,10 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 // many rounds the value is treated as unreadable rather than chased for ever.
 constexpr int kReadAttempts = 5;
 
-// Key names are the full 255 characters at most; RegEnumKeyA wants room for the NUL.
-constexpr DWORD kSubkeyNameBuffer = 256;
+// Key names are 255 characters at most, and the wide call wants room for the
+// NUL. The ANSI one counts bytes, which a long name of double-byte letters
+// overruns long before 255 of them, and the list would end at that name.
+constexpr DWORD kSubkeyNameChars = 256;
 
 // The key, or none when it does not open. Callers spell the agent's root key
 // "Software\KORBOD\"; the trailing separator names no further key, so it is
@@ -69,11 +74,15 @@ std::optional<std::vector<std::string>> Win32System::regEnumSubkeys(const std::s
     if (!key) return std::nullopt;
 
     std::vector<std::string> names;
-    char name[kSubkeyNameBuffer];
+    wchar_t name[kSubkeyNameChars];
     for (DWORD index = 0;; ++index) {
-        if (RegEnumKeyA(key.get(), index, name, kSubkeyNameBuffer) != ERROR_SUCCESS) break;
-        name[kSubkeyNameBuffer - 1] = '\0';
-        names.emplace_back(name);
+        DWORD length = kSubkeyNameChars;
+        if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        // Cut at a first NUL, which a name made through the native calls may hold.
+        names.push_back(narrow(name, wcsnlen(name, length)));
     }
     return names;
 }

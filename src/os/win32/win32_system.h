@@ -25,6 +25,11 @@ LocalTime fromSystemTime(const struct _SYSTEMTIME& t);
 // followed that could not be told apart.
 bool isLinkTag(std::uint32_t attributes, std::uint32_t tag);
 
+// A file time (UTC) as the local time in force on its date, in `zone` or by
+// default in the system's own.
+LocalTime localTimeOfFile(const struct _FILETIME& fileTime,
+                          const struct _TIME_ZONE_INFORMATION* zone = nullptr);
+
 class Win32System : public System {
 public:
     explicit Win32System(std::string commandText) : commandText_(std::move(commandText)) {}

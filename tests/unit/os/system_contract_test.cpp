@@ -80,6 +80,26 @@ TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
     EXPECT_EQ(os::win32::commandTextFrom(nullptr), "");
 }
 
+TEST_F(CommandText, SystemProgramsAreStartedFromTheSystemFolderOnly) {
+    const std::string agent = " /s \"C:\\Program Files (x86)\\KORBOD Agent\\Logparser.dll\"";
+    const std::string sys = "C:\\Windows\\system32", spaced = "C:\\Win dows\\system32";
+    const std::string cases[][3] = {
+        {sys, "regsvr32" + agent, sys + "\\regsvr32.exe" + agent},
+        {sys + "\\", "\"RegSvr32.EXE\"" + agent, sys + "\\regsvr32.exe" + agent},
+        {sys, "cmd /c regsvr32" + agent, sys + "\\cmd.exe /c " + sys + "\\regsvr32.exe" + agent},
+        {sys, "CMD.exe /C exit 3", sys + "\\cmd.exe /C exit 3"},
+        // cmd takes the first and the last quote off what follows /c
+        {spaced, "cmd /c regsvr32" + agent,
+         "\"" + spaced + "\\cmd.exe\" /c \"\"" + spaced + "\\regsvr32.exe\"" + agent + "\""},
+        {sys, "C:\\Agent\\regsvr32.exe" + agent, "C:\\Agent\\regsvr32.exe" + agent},
+        {sys, "regsvr32x" + agent, "regsvr32x" + agent},
+        {sys, "Parvix.exe Local", "Parvix.exe Local"},
+        {sys, "cmdx /c regsvr32", "cmdx /c regsvr32"},
+    };
+    for (const auto& [folder, line, started] : cases)
+        EXPECT_EQ(os::win32::withSystemProgramPaths(line, folder), started) << line;
+}
+
 const std::string kKey = "Software\\QuilletContract";
 
 // Values of every type are read by whole runs on both targets; none has an
@@ -201,6 +221,33 @@ TEST_F(FolderWalk, ListsEveryNameOnceWithSizeIdentityAndLocalDates) {
     EXPECT_EQ(text(emoji.created).substr(0, 10), text(os->now()).substr(0, 10));
     EXPECT_EQ(text(named(entries, "winter.txt").modified), text(winter));
     EXPECT_EQ(text(named(entries, "summer.txt").modified), text(summer));
+}
+
+TEST_F(FolderWalk, DatesAreLocalToTheirDayAndATimeNoDateHoldsIsTheEarliest) {
+#ifdef _WIN32
+    // New York's rules. A zero time, which file systems give for a time they
+    // do not keep, falls on 31 December 1600 there: no system date holds it.
+    TIME_ZONE_INFORMATION west = {};
+    west.Bias = 300;
+    west.DaylightBias = -60;
+    west.StandardDate = {0, 11, 0, 1, 2, 0, 0, 0};  // first Sunday of November, 2:00
+    west.DaylightDate = {0, 3, 0, 2, 2, 0, 0, 0};   // second Sunday of March, 2:00
+    const os::LocalTime earliest{1601, 1, 1, 0, 0, 0};
+    const std::pair<std::uint64_t, os::LocalTime> cases[] = {
+        {0, earliest},
+        {0x8000000000000000, earliest},
+        {0xFFFFFFFFFFFFFFFF, earliest},
+        {0x1d6dff6ca1f3500, {2020, 12, 31, 23, 30, 10}},
+        {0x1d76e31ccd9d600, {2021, 7, 1, 0, 30, 20}},  // daylight saving time
+    };
+    for (const auto& [stamp, local] : cases) {
+        const FILETIME fileTime{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+        EXPECT_EQ(text(os::win32::localTimeOfFile(fileTime, &west)), text(local))
+            << std::hex << stamp;
+    }
+#else
+    GTEST_SKIP() << "Windows only: file times as the system converts them";
+#endif
 }
 
 TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
