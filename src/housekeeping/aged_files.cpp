@@ -208,6 +208,7 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                 subfolders.push_back(entry);
                 continue;
             }
+            entry.agedByCreation = true;
             const bool tooOld = ageInDays(ctx.os, entry.created) > days;
             if (tooOld && deleteEntry(ctx, folder, entry, folderPath, entry.name)) continue;
             left.entries = true;
