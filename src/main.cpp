@@ -84,12 +84,18 @@ int runWith(const std::string& commandText) {
         return !t.empty() && (t[0] == '-' || t[0] == '/');
     };
     const std::string previewWord = "--preview";
-    std::string tasks = text;
     const bool previewing = text.compare(0, previewWord.size(), previewWord) == 0 &&
                             (text.size() == previewWord.size() || text[previewWord.size()] == ' ' ||
                              text[previewWord.size()] == '\t');
-    if (previewing) tasks = trimmed(text.substr(previewWord.size()));
-    if (isOption(tasks)) {
+    // The preview hands the run exactly the text that run would get (all
+    // after the word and the one blank that ends it), blanks and tabs
+    // included, so that it decides as that run does.
+    std::string tasks = commandText;
+    if (previewing) {
+        const std::size_t after = commandText.find(previewWord) + previewWord.size() + 1;
+        tasks = after < commandText.size() ? commandText.substr(after) : std::string();
+    }
+    if (isOption(trimmed(tasks))) {
         quillet::os::printToConsole(kUsage);
         return kInvalidParameter;
     }

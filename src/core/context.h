@@ -10,7 +10,8 @@ struct RunState {
     std::string statusDescription;   // what the next status report carries as Desc
     bool overallStatusOK = true;     // cleared by every check that writes a "Failed" report
     std::string commandText;         // the command text as received
-    bool healthCheckFailed = false;  // a health-check record of this run says "failed"
+    bool healthCheckFailed = false;  // a health-check record of this run says "failed",
+                                     // or could not be written
     bool logLost = false;            // a line of the activity log could not be written
     std::string failure;             // what ended the run, when a failure did
 };

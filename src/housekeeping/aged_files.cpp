@@ -231,6 +231,7 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                 subfolders.push_back(entry);
                 continue;
             }
+            entry.agedByCreation = true;
             if (tooOld(entry)) {
                 // Judged again on what the file itself says: the listing can
                 // show a file another program is writing as old and empty.

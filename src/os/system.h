@@ -42,6 +42,9 @@ struct FolderEntry {
     std::uint64_t size = 0;  // bytes; 0 for folders and links
     LocalTime created;       // creation (birth) time, local
     LocalTime modified;      // last-modification time, local
+    // Set by a sweep that judges age by `created`, so that a preview shows
+    // the date that was judged.
+    bool agedByCreation = false;
 
     // For the folder that listed the entry, and only for it: the name as the
     // file system spells it and the object's identity, so that what is acted

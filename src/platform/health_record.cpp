@@ -17,9 +17,20 @@ void SubUpdtAgtHlthChkStatus(Context& ctx, const std::string& section, bool succ
         const std::string file = healthFile(ctx);
         const std::string oldStatus = ReadIniString(ctx, section, "status", file);
         const std::string oldDescription = ReadIniString(ctx, section, "errdesc", file);
-        if (oldStatus != "0") WriteIniString(ctx, file, section, "status", succeeded ? "1" : "0");
-        WriteIniString(ctx, file, section, "errdesc",
-                       oldDescription.empty() ? description : oldDescription + "," + description);
+        // A record the platform refuses (a read-only file, a full disk) is
+        // this step's failure: the reader of the file would never learn of it.
+        const auto recorded = [&](const char* key, const std::string& value) {
+            const auto refused = WriteIniString(ctx, file, section, key, value);
+            if (!refused) return true;
+            ctx.run.healthCheckFailed = true;
+            PblSubWriteLog(ctx, "ERR : Error Source : SubUpdtAgtHlthChkStatus(),File : " + file +
+                                    ",Error Number : " + std::to_string(refused->number) +
+                                    ",Desc:" + refused->description);
+            return false;
+        };
+        if (oldStatus != "0" && !recorded("status", succeeded ? "1" : "0")) return;
+        recorded("errdesc",
+                 oldDescription.empty() ? description : oldDescription + "," + description);
     } catch (...) {
         PblSubWriteLog(ctx, errSource("SubUpdtAgtHlthChkStatus", describeCurrentException()));
     }

@@ -39,11 +39,15 @@ std::string ReadIniString(Context& ctx, const std::string& section, const std::s
     return trimSpaces(buffer);
 }
 
-void WriteIniString(Context& ctx, const std::string& file, const std::string& section,
-                    const std::string& key, const std::string& value) {
+std::optional<CaughtError> WriteIniString(Context& ctx, const std::string& file,
+                                          const std::string& section, const std::string& key,
+                                          const std::string& value) {
     try {
-        writeProfileString(ctx.os, section, key, value, file);
+        if (writeProfileString(ctx.os, section, key, value, file)) return std::nullopt;
+        const Failure refusal = ctx.os.lastFailure();
+        return CaughtError{refusal.number, refusal.description};
     } catch (...) {
+        return describeCurrentException();
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The agent's INI files, through the platform's private-profile functions.
+#include <optional>
 #include <string>
 
 #include "core/context.h"
+#include "core/error_line.h"
 
 namespace quillet {
 
@@ -14,9 +16,11 @@ bool writeProfileString(os::System& os, const std::string& section, const std::s
 // The value trimmed of spaces ("" when missing); never fails, never logs.
 std::string ReadIniString(Context& ctx, const std::string& section, const std::string& key,
                           const std::string& file);
-// Writes one value; a failure is dropped silently.
-void WriteIniString(Context& ctx, const std::string& file, const std::string& section,
-                    const std::string& key, const std::string& value);
+// Writes one value and logs nothing; what the platform refused or failed
+// with is handed back, for a caller whose record must not be lost unseen.
+std::optional<CaughtError> WriteIniString(Context& ctx, const std::string& file,
+                                          const std::string& section, const std::string& key,
+                                          const std::string& value);
 // The value untrimmed, at most 254 characters; failures are logged.
 std::string GetKeyValue(Context& ctx, const std::string& section, const std::string& key,
                         const std::string& file);

@@ -154,10 +154,11 @@ void PreviewSystem::previewRemoval(const std::string& path, const os::FolderEntr
         say("delete  " + path + "\\ (folder)");
         return;
     }
-    const long age = dayNumber(real_.now()) - dayNumber(entry.modified);
-    say("delete  " + path + (entry.isLink ? " (link, " : " (") + "modified " +
-        dateText(entry.modified) + ", " + std::to_string(age) + " days ago, " +
-        std::to_string(entry.size) + " bytes)");
+    const os::LocalTime& judged = entry.agedByCreation ? entry.created : entry.modified;
+    const long age = dayNumber(real_.now()) - dayNumber(judged);
+    say("delete  " + path + (entry.isLink ? " (link, " : " (") +
+        (entry.agedByCreation ? "created " : "modified ") + dateText(judged) + ", " +
+        std::to_string(age) + " days ago, " + std::to_string(entry.size) + " bytes)");
 }
 
 }  // namespace quillet

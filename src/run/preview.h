@@ -12,7 +12,8 @@ namespace quillet {
 
 // An os::System over the real one that performs every read and, in place of
 // every change, prints one line of what the change would have been:
-//   delete  PATH  (modified YYYY-MM-DD, N days ago, B bytes)   a file or link
+//   delete  PATH  (modified YYYY-MM-DD, N days ago, B bytes)   a file or link, with
+//                 the date its sweep judged by ("created" for the data sweeps)
 //   delete  PATH\  (folder)
 //   write   FILE [SECTION] key=value | key=value ...           consecutive INI writes
 //   append  FILE (B bytes) / create FILE / folder PATH\ / start COMMAND / event TEXT

@@ -21,6 +21,7 @@ from harness import checks  # noqa: E402
 from harness import scenario as scn  # noqa: E402
 from harness import targets  # noqa: E402
 from harness import wine  # noqa: E402
+from common import RUN_LINES  # noqa: E402
 
 SKIPPED = 77
 LOG = "ApplicationLog\\MNStatusLog.txt"
@@ -73,14 +74,24 @@ def set_zone(zone, hour=None):
     time.tzset()
 
 
+# The lines by which a run shows what it chose to do; a preview starts no
+# program, so the registration's outcome is not among them.
+DECISIONS = [line for line in RUN_LINES if "Logparser" not in line]
+
+
+def decisions(messages):
+    return [m for m in messages if any(re.search(d, m) for d in DECISIONS)]
+
+
 def preview(target, run):
-    """Runs `--preview` with the run's task words before the run itself, and
-    checks that it changed nothing. Returns the check to make after the run:
-    every file the run deleted was named on a "delete" line, and the exit
-    status the preview foretold is the run's."""
+    """Runs `--preview` with the run's command text before the run itself,
+    and checks that it changed nothing. Returns the check to make after the
+    run, given the log the run added: every file the run deleted was named on
+    a "delete" line, and the exit status and the run's own lines the preview
+    foretold are the run's."""
     roots = target.watched()
     before = [checks.snapshot(root, deep) for root, deep in roots]
-    status, shown = target.run(dict(run, command=("--preview " + run["command"]).rstrip()))
+    status, shown = target.run(dict(run, command="--preview " + run["command"]))
     failures = [] if status == 0 else ["the preview ended with exit status %s" % status]
     for (root, deep), earlier in zip(roots, before):
         failures += ["preview: " + f for f in
@@ -89,12 +100,18 @@ def preview(target, run):
     named = [target.resolve(path).replace("?", "*")
              for path in re.findall(r"^delete  (.+?) \(", shown, re.M)]
     foretold = re.findall(r"^exit    (\d+)\s*$", shown, re.M)
+    foreseen = decisions(re.findall(r"^log     [^\t\n]*\t(.*?)\r?$", shown, re.M))
 
-    def after(run_status):
+    def after(run_status, added_log):
         found = list(failures)
         if foretold != [str(run_status)]:
             found.append("the preview foretold exit status %s, the run ended with %s"
                          % (foretold, run_status))
+        done = decisions(line.split("\t", 1)[-1]
+                         for line in added_log.decode(checks.ANSI, "replace").split("\r\n"))
+        if foreseen != done:
+            found.append("the preview foretold the run's lines %r, the run wrote %r"
+                         % (foreseen, done))
         for (root, deep), earlier in zip(roots, before):
             gone = [path for path, entry in earlier.items()
                     if deep and not entry[0] and not os.path.lexists(path)]
@@ -138,10 +155,13 @@ def run_one(scenario_id, scenario, target, zone):
                 earlier = read(log_path)  # None: no log yet, as before a first run
             previewed = run.get("preview") and preview(target, run)
             start = target.start_time(run) or datetime.datetime.now()
+            log_before = read(log_path) or b""
             began = time.monotonic()
             status, output = target.run(run)
             if previewed:
-                failures += [label + failure for failure in previewed(status)]
+                added = read(log_path) or b""
+                added = added[len(log_before):] if added.startswith(log_before) else added
+                failures += [label + failure for failure in previewed(status, added)]
             window = (start, start + datetime.timedelta(seconds=time.monotonic() - began))
             outputs += [label + output.strip()] if output.strip() else []
             found = [] if status == run["exit"] else [

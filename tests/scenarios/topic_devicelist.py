@@ -16,6 +16,8 @@ DECRYPT_FAILED = pattern(r"ERR : Error while decrypting string\. Error No\. : -?
 SYNC_FAILED = pattern(r"ERR : Error while recreating devicelist\.ini from registry\. "
                       r"Error No\. : -?\d+, Error Description : .+, "
                       r"Source = PriSubSyncDeviceList\(\) Line No : \d+")
+RECORD_REFUSED = pattern(r"ERR : Error Source : SubUpdtAgtHlthChkStatus\(\),File : .+"
+                         r"\\Configuration\\AgtHealthChk\.ini,Error Number : \d+,Desc:.+")
 SYNC_LINES = RUN_LINES + [r"^ERR : ", r"^(IMF|DESC|TEST) : ", r"^MSG : Execution Path"]
 SYNC_REPORT = report("Agent_SyncDeviceList_MNStatus", "Failed")
 
@@ -227,14 +229,15 @@ SCENARIOS = [
     # the run upper-cases the type for its gate; the synchronisation compares it exactly
     scenario("lower_case_agent_type_does_not_synchronise", sync(expect={DEVICE_LIST: "absent"}),
              registry=agent("rulk"), registry_keys=NETWORK, folders=["Configuration"]),
-    # the health-check run reports the failure but cannot record it: the INI
-    # writer makes no missing folder
+    # the health-check run reports the failure, and that it cannot record it
+    # nor the service check: the INI writer makes no missing folder
     scenario("synchronisation_without_configuration_folder_fails",
              sync(SYNC_FAILED, exit=1, expect={"PMStatus\\R-100_Quillet_*.ini": {
                  "count": 2, "count_ini": [(report("Agent_SyncDeviceList_MNStatus", "Failed",
                                                        "Failed to recreate devicelist.ini"), 1)]}}),
-             health(SYNC_FAILED, exit=1, expect={"Configuration": "absent", REPORTS: {
-                 "count": 3, "count_ini": [(SYNC_REPORT, 2)]}}),
+             health(RECORD_REFUSED, SYNC_FAILED, RECORD_REFUSED, exit=1,
+                    expect={"Configuration": "absent",
+                            REPORTS: {"count": 3, "count_ini": [(SYNC_REPORT, 2)]}}),
              registry=agent(RegID="R-100"), registry_keys=NETWORK),
     # CONFIGURATION records: a list that cannot be opened (a folder of that
     # name) is status 0 with DeviceList.ini; status 0 then stays, errdesc

@@ -8,9 +8,11 @@ from common import (HEALTH_CHECK, HEALTH_FILE, PARVIX_MISSING, REPORTS, RUN_LINE
 from topic_devicelist import utf16
 
 CHECKING = "INF : Agent Health Check :: Checking status of services"
-HEALTH_LINES = RUN_LINES + SERVICE_LINES + [r"^INF : Agent Health Check", r"^DESC : "]
+HEALTH_LINES = RUN_LINES + SERVICE_LINES + [r"^INF : Agent Health Check", r"^DESC : ", r"^ERR : "]
 NO_REPORTS = {REPORTS: {"count": 0}}
 LISTED = "[SERVICE]\r\nsvcfiles=KORBTaskSvc,KORBGuard\r\n"
+REFUSED = ["ERR : Error Source : SubUpdtAgtHlthChkStatus(),File : {install}%s,Error Number : %s"
+           % (HEALTH_FILE, error) for error in ("13,Desc:Permission denied", "5,Desc:Access denied.")]
 
 
 def health(*service_lines, **more):
@@ -63,6 +65,13 @@ def health_runs(wine):
                                "errdesc=KORBGuard\r\n[CONFIGURATION]\r\nstatus=00\r\nerrdesc=\r\n"},
                expect=records("0", "KORBGuard,",
                               match=r"\r\nstatus=%s\r\n" % ("0" if wine else " 0 "))),
+        # A record that the platform refuses (a read-only file) is the
+        # recorder's failure: a line naming the file and the error, status 1.
+        run("AGTHLTHCHK", HEALTH_CHECK, CHECKING, RUNNING, REFUSED[wine], PARVIX_MISSING,
+            REFUSED[wine], only=HEALTH_LINES, exit=1,
+            files={HEALTH_FILE: {"content": "[SERVICE]\r\nsvcfiles=KORBTaskSvc\r\n",
+                                 "readonly": True}},
+            expect={HEALTH_FILE: {"content": "[SERVICE]\r\nsvcfiles=KORBTaskSvc\r\n"}}),
     ]
 
 

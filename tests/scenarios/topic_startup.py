@@ -80,11 +80,11 @@ SCENARIOS = [
              expect={OLD_LOG: "exists"}),
 
     # the health-check run: the command text AGTHLTHCHK alone, any case,
-    # untrimmed; in a task list it is a word without a task
+    # untrimmed (in a preview too); in a task list it is a word without a task
     scenario("health_check_word_alone_and_in_task_lists",
              run("AGTHLTHCHK", HEALTH_CHECK, only=RUN_LINES, expect=NO_CLOSING),
-             run(" AGTHLTHCHK", NO_LOGPARSER, only=RUN_LINES),
-             run("AGTHLTHCHK ", NO_LOGPARSER, only=RUN_LINES),
+             run(" AGTHLTHCHK", NO_LOGPARSER, only=RUN_LINES, preview=True),
+             run("AGTHLTHCHK ", NO_LOGPARSER, only=RUN_LINES, preview=True),
              run("AGTHLTHCHK,LOG", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
              run("LOG,AGTHLTHCHK", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
              folders=["Configuration"]),

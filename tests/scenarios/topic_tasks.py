@@ -47,6 +47,9 @@ SCENARIOS = [
              words(" log , data ", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA),
              words("LOG,log", NO_LOGPARSER, DELETING_LOGS, DELETING_LOGS),
              words(",, ,", NO_LOGPARSER),
+             # a tab is no blank to the run, nor to a preview of that run
+             words("LOG\t", NO_LOGPARSER, preview=True),
+             words("\t", NO_LOGPARSER, preview=True),
              words(EVERY_WORD, NO_LOGPARSER, TYPE_CHECKED, CHECKING_SERVICES, *ALL_DOWN,
                    SYNCHRONISING, DELETING_DATA, DELETING_LOGS, exit=1),
              words("srv", NO_LOGPARSER, CHECKING_SERVICES, *ALL_DOWN, exit=1,

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -389,7 +390,20 @@ std::string HostSystem::systemErrorText(std::uint32_t code) {
 
 namespace quillet::os {
 
+namespace {
+// A walk holds each folder of its path open, one descriptor a level. Windows
+// goes some 16,000 levels deep; the usual soft limit of 1,024 descriptors
+// would end the walk at about a thousand, so the soft limit goes up to the hard one.
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);  // a walk that still runs out fails as it would have
+}
+}  // namespace
+
 std::unique_ptr<System> makeSystem(std::string commandText) {
+    raiseOpenFileLimit();
     const char* machine = std::getenv("QUILLET_MACHINE");
     return std::make_unique<host::HostSystem>(machine && *machine ? machine : "/etc/quillet",
                                               std::move(commandText));

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os::win32 {
@@ -33,8 +34,17 @@ std::string Win32System::iniGetString(const std::string& section, const std::str
 
 bool Win32System::iniWriteString(const std::string& section, const std::string& key,
                                  const std::string& value, const std::string& file) {
-    return !ledAway(file, true) && WritePrivateProfileStringA(section.c_str(), key.c_str(),
-                                                              value.c_str(), file.c_str()) != FALSE;
+    if (ledAway(file, true)) return false;
+    // Windows refuses to write a read-only file, whoever asks; Wine run by
+    // root would write it.
+    const DWORD attributes = GetFileAttributesW(extendedPath(file).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+           FALSE;
 }
 
 std::string Win32System::iniGetSectionNames(std::size_t bufferSize, const std::string& file) {

@@ -8,6 +8,7 @@
 #include "housekeeping/aged_files.h"
 #include "housekeeping/alert_tickets.h"
 #include "housekeeping/folder_size.h"
+#include "run/preview.h"
 #include "support/fake_system.h"
 
 namespace quillet {
@@ -206,6 +207,35 @@ TEST(SweepLinks, AFolderSwappedForALinkAfterItWasListedIsNeitherEnteredNorDelete
         EXPECT_EQ(f.read(top + "V\\old.dat"), sweepName == "SIZE" ? "old" : "") << sweepName;
         EXPECT_TRUE(f.reportFiles().empty()) << sweepName;
     }
+}
+
+std::string localDate(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+    return text;
+}
+
+// A preview shows each deletion with the date its sweep went by: the log
+// sweep by the last change, the data sweep by the creation.
+TEST(SweepPreview, ShowsTheDateTheSweepChoseTheFileBy) {
+    FakeRun f;
+    plant(f, kLogs, {"old.log"}, true);
+    plant(f, kData, {"new.dat"}, false);
+    age(f.hostFile(kData + "new.dat"), -10);  // changed later than created
+    std::string shown;
+    PreviewSystem preview(f.os, "", [&](const std::string& text) { shown += text; });
+    RunState run;
+    Context ctx{preview, run};
+    f.os.clock = kNow + 20 * 86400;
+    PriSubDeleteLogs(ctx, f.install + kLogs);
+    PriSubDeleteOldData(ctx, f.install + kData, 14);
+    preview.flush();
+    EXPECT_EQ(shown, "delete  " + f.install + kLogs + "old.log (modified " +
+                         localDate(kNow - 9 * 86400) + ", 29 days ago, 3 bytes)\r\n" + "delete  " +
+                         f.install + kData + "new.dat (created " + localDate(kNow) +
+                         ", 20 days ago, 3 bytes)\r\n");
 }
 
 TEST(AlertTicketCheck, CountsLinksToFilesAndSaysWhenTheFolderIsMissing) {
