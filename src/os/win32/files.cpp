@@ -143,8 +143,8 @@ bool setAttributes(HANDLE h, DWORD attributes) {
     return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
-// Renames what the handle has open (DELETE access) to `name`, relative to
-// the folder `root` or, with no root, a full path.
+// Renames what the handle has open (DELETE access) to a name in the folder
+// `root` has open or, with no root, to a full path.
 bool renameOpened(HANDLE h, HANDLE root, const std::wstring& name) {
     std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) +
                                       (name.size() + 1) * sizeof(wchar_t));
@@ -156,12 +156,25 @@ bool renameOpened(HANDLE h, HANDLE root, const std::wstring& name) {
            FALSE;
 }
 
-// Where a file that is being deleted can be moved aside to, and back: names
-// in its folder, relative to the folder's handle or full paths.
+// The folder of a file that is being deleted, where it can be moved aside
+// to and back: its handle, or its full path where there is no handle.
 struct Aside {
-    HANDLE root = nullptr;
-    std::wstring folder;  // with its final "\" when there is no root
-    std::wstring back;    // the name it has
+    HANDLE folderHandle = nullptr;
+    std::wstring folder;  // with its final "\"
+    std::wstring name;    // the name it has in it
+
+    // By the folder's handle, so that no path is resolved again; Wine takes
+    // only full paths, so then by the path the handle's folder has now.
+    bool moveTo(HANDLE h, const std::wstring& to) const {
+        if (folderHandle && renameOpened(h, folderHandle, to)) return true;
+        std::wstring full = folder;
+        if (full.empty() && folderHandle) {
+            full = finalPathOf(folderHandle);
+            if (full.empty()) return false;
+            full += L'\\';
+        }
+        return renameOpened(h, nullptr, full + to);
+    }
 };
 
 // Deletes the object the handle has open (DELETE and FILE_WRITE_ATTRIBUTES
@@ -198,13 +211,13 @@ bool deleteOpened(HANDLE h, const Identity& opened, const Aside& aside) {
                           static_cast<unsigned long long>(opened.fileId),
                           static_cast<unsigned long long>(GetTickCount64()));
             setAttributes(h, writable | FILE_ATTRIBUTE_HIDDEN);
-            movedAside = renameOpened(h, aside.root, aside.folder + unique);
+            movedAside = aside.moveTo(h, unique);
         }
         FILE_DISPOSITION_INFO classic = {TRUE};
         if (SetFileInformationByHandle(h, FileDispositionInfo, &classic, sizeof classic))
             return true;
         error = GetLastError();
-        if (movedAside) renameOpened(h, aside.root, aside.back);
+        if (movedAside) aside.moveTo(h, aside.name);
     }
     setAttributes(h, attributes);
     if (error == ERROR_DIR_NOT_EMPTY) return false;
@@ -525,7 +538,8 @@ void Win32System::deleteFile(const std::string& path) {
     // A real folder is no file: DeleteFile refuses it the same way.
     if (opened.isFolder() && !opened.isLink()) throw failureOf(ERROR_ACCESS_DENIED);
     const std::wstring full = extendedPath(path);
-    deleteOpened(object.get(), opened, {nullptr, full.substr(0, full.rfind(L'\\') + 1), full});
+    const std::size_t name = full.rfind(L'\\') + 1;
+    deleteOpened(object.get(), opened, {nullptr, full.substr(0, name), full.substr(name)});
 }
 
 bool Win32System::makeSureDirectoryPathExists(const std::string& path) {

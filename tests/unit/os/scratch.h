@@ -209,8 +209,11 @@ public:
         return ok;
     }
     // Held open without delete sharing; null where there are no sharing modes.
-    std::shared_ptr<void> holdOpen(const std::string& path) {
-        const HANDLE h = CreateFileW(real(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    // Open as another program holds it: letting it be deleted or not.
+    std::shared_ptr<void> holdOpen(const std::string& path, bool letDelete = false) {
+        const DWORD share =
+            FILE_SHARE_READ | (letDelete ? FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0);
+        const HANDLE h = CreateFileW(real(path).c_str(), GENERIC_READ, share, nullptr,
                                      OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
         return std::shared_ptr<void>(h, CloseHandle);
@@ -262,7 +265,7 @@ private:
         const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&tm), 0}};
         return ::utimensat(AT_FDCWD, real(path).c_str(), times, 0) == 0;
     }
-    std::shared_ptr<void> holdOpen(const std::string&) { return nullptr; }
+    std::shared_ptr<void> holdOpen(const std::string&, bool = false) { return nullptr; }
     void setRegistry(const std::vector<RegFixture>& fixtures) {
         // Every value as hex(type): the bytes go in exactly as given.
         std::ofstream out(machine_ + "/registry.reg", std::ios::binary);

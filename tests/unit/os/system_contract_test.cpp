@@ -253,7 +253,8 @@ TEST_F(FolderWalk, DatesAreLocalToTheirDayAndATimeNoDateHoldsIsTheEarliest) {
 TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
     ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kCjk + "\\", "walk\\" + kCjk + "\\" + kCjkLog,
                               "walk\\" + kEmojiLog, "walk\\empty\\", "walk\\readonly.txt",
-                              "walk\\full\\", "walk\\full\\inner.txt", "walk\\busy.txt"}) &&
+                              "walk\\full\\", "walk\\full\\inner.txt", "walk\\busy.txt",
+                              "walk\\held.txt", "walk\\held by path.txt"}) &&
                 scratch.makeReadOnly("walk\\empty") && scratch.makeReadOnly("walk\\readonly.txt"));
     auto folder = os->openFolder(scratch.at("walk"));
     const auto entries = listAll(*folder);
@@ -269,6 +270,14 @@ TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
         expectFailure(32, "remove a file in use",
                       [&] { folder->remove(named(entries, "busy.txt"), {}); });
         EXPECT_TRUE(scratch.exists("walk\\busy.txt"));
+    }
+    // Held by a program that lets it be deleted (the agent reading its log):
+    // where the deletion waits for it to let go, the name is free at once.
+    if (const auto hold = scratch.holdOpen("walk\\held.txt", true)) {
+        const auto holdToo = scratch.holdOpen("walk\\held by path.txt", true);
+        EXPECT_EQ(folder->remove(named(entries, "held.txt"), {}), Removal::removed);
+        os->deleteFile(scratch.at("walk\\held by path.txt"));
+        EXPECT_FALSE(scratch.exists("walk\\held.txt") || scratch.exists("walk\\held by path.txt"));
     }
     auto inCjk = folder->openSubfolder(named(entries, kCjk));
     ASSERT_TRUE(inCjk);
