@@ -50,7 +50,7 @@ constexpr long kDay = 86400;
 class ShiftedHost : public os::host::HostSystem {
 public:
     ShiftedHost(const std::string& machine, long shiftSeconds)
-        : HostSystem(machine, ""), shift_(shiftSeconds) {}
+        : HostSystem(machine), shift_(shiftSeconds) {}
     os::LocalTime now() override {
         const std::time_t t = std::time(nullptr) + shift_;
         std::tm tm{};

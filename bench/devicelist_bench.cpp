@@ -42,7 +42,7 @@ std::string normal(std::string key) {
 // those of the device list and not of parsing a large registry export.
 class BenchSystem : public os::host::HostSystem {
 public:
-    explicit BenchSystem(const std::string& machine) : HostSystem(machine, "") {}
+    explicit BenchSystem(const std::string& machine) : HostSystem(machine) {}
 
     void set(const std::string& key, const std::string& name, const std::string& text) {
         os::RegValue value{1, std::vector<unsigned char>(text.begin(), text.end())};

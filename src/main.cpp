@@ -1,14 +1,11 @@
-// Process entry: the command text, the machine, the run, the exit status.
+// The program: help and version, the machine, the run or its preview, the exit status.
 #include <initializer_list>
 #include <string>
 
+#include "os/entry.h"
 #include "os/make_system.h"
 #include "run/main_run.h"
 #include "run/preview.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -53,22 +50,25 @@ bool isOneOf(const std::string& text, std::initializer_list<const char*> forms) 
     return false;
 }
 
-int run(quillet::os::System& system) {
+int run(quillet::os::System& system, const std::string& commandText) {
     quillet::RunState state;
+    state.commandText = commandText;
     quillet::Context ctx{system, state};
     return quillet::finishRun(ctx, quillet::Main(ctx));
 }
 
 int preview(const std::string& taskWords) {
-    auto real = quillet::os::makeSystem(taskWords);
-    quillet::PreviewSystem system(*real, taskWords, quillet::os::printToConsole);
+    auto real = quillet::os::makeSystem();
+    quillet::PreviewSystem system(*real, quillet::os::printToConsole);
     system.say("Preview of: quillet " + taskWords + "  (nothing is changed)");
-    const int status = run(system);
+    const int status = run(system, taskWords);
     system.say("exit    " + std::to_string(status));
     return 0;
 }
 
-int runWith(const std::string& commandText) {
+}  // namespace
+
+int quillet::programMain(const std::string& commandText) {
     const std::string text = trimmed(commandText);
     if (isOneOf(text, {"/?", "-?", "-h", "/h", "--help", "/help"})) {
         quillet::os::printToConsole(kUsage);
@@ -100,16 +100,6 @@ int runWith(const std::string& commandText) {
         return kInvalidParameter;
     }
     if (previewing) return preview(tasks);
-    auto system = quillet::os::makeSystem(commandText);
-    return run(*system);
+    auto system = quillet::os::makeSystem();
+    return run(*system, commandText);
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return runWith(quillet::os::processCommandText(0, nullptr));
-}
-#else
-int main(int argc, char** argv) { return runWith(quillet::os::processCommandText(argc, argv)); }
-#endif

@@ -23,6 +23,9 @@ inline constexpr const char* kHealthFile = "Configuration\\AgtHealthChk.ini";
 inline constexpr const char* kLogparser = "Logparser.dll";
 inline constexpr const char* kConfigurationTool = "Parvix.exe";
 
+// The command text of the health-check run (each rule compares it in its own way).
+inline constexpr const char* kHealthCheckWord = "AGTHLTHCHK";
+
 // The agent's folders, the administrator's like the install folder: a link
 // in the place of one is where the administrator moved it, and is followed.
 inline constexpr const char* kLayoutFolders[] = {

@@ -9,7 +9,7 @@ namespace quillet {
 struct RunState {
     std::string statusDescription;   // what the next status report carries as Desc
     bool overallStatusOK = true;     // cleared by every check that writes a "Failed" report
-    std::string commandText;         // the command text as received
+    std::string commandText;         // the command text as received, set at start
     bool healthCheckFailed = false;  // a health-check record of this run says "failed",
                                      // or could not be written
     bool logLost = false;            // a line of the activity log could not be written
@@ -20,5 +20,11 @@ struct Context {
     os::System& os;
     RunState& run;
 };
+
+// A file the program reads or runs: one that is there, neither a folder nor
+// hidden or system (as the file-system scripting object counts files).
+inline bool isPlainFile(const os::PathStatus& status) {
+    return status.isFile && !status.hiddenOrSystem;
+}
 
 }  // namespace quillet

@@ -20,7 +20,6 @@ namespace {
 
 const char* const kToolName = agent::kConfigurationTool;
 const char* const kToolParameter = "Local";
-const char* const kHealthCheckWord = "AGTHLTHCHK";
 const char* const kHostDeviceType = "5";
 // CR LF written as a line of its own: two line ends.
 const char* const kDeviceSeparator = "\r\n\r\n";
@@ -66,7 +65,8 @@ public:
         // whole file for nothing, on every run; only a missing key needs it.
         if (trimSpaces(text).empty() && isPresentAndBlank(section, key)) return;
         // A list the platform refused to write is not synchronised.
-        if (!SubUpdateIniKeyValue(ctx_, section, key, text, path_)) throw ctx_.os.lastFailure();
+        if (const auto refusal = SubUpdateIniKeyValue(ctx_, section, key, text, path_))
+            throw *refusal;
     }
     // Only a section this run created gets the separator, so that a complete
     // list stays byte for byte as it is.
@@ -226,8 +226,8 @@ std::vector<std::string> deviceNames(const std::string& list) {
 void runConfigurationTool(Context& ctx, const std::string& installPath) {
     const std::string tool = installPath + kToolName;
     // The tool counts only under its own spelling.
-    const auto stored = ctx.os.storedFileName(tool);
-    if (!stored || *stored != kToolName) {
+    const os::PathStatus found = ctx.os.status(tool);
+    if (!isPlainFile(found) || found.storedName != kToolName) {
         PblSubWriteLog(
             ctx, "DESC : Unable to create DeviceList as " + upper(kToolName) + " not found .");
         return;
@@ -243,7 +243,9 @@ void runConfigurationTool(Context& ctx, const std::string& installPath) {
             ctx, "DESC : failed to execute Parvix.exe, ErrNo : " + errorNumber + " - " + errorText);
 }
 
-bool isHealthCheckRun(Context& ctx) { return trimSpaces(ctx.os.commandText()) == kHealthCheckWord; }
+bool isHealthCheckRun(Context& ctx) {
+    return trimSpaces(ctx.run.commandText) == agent::kHealthCheckWord;
+}
 
 }  // namespace
 
@@ -251,10 +253,8 @@ void PriSubSyncDeviceList(Context& ctx) {
     int step = 0;  // reported as "Line No" when a step fails
     try {
         step = 10;
-        std::string installPath =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue);
-        const std::string agentType =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
+        std::string installPath = agentValue(ctx, agent::kInstallPathValue);
+        const std::string agentType = agentValue(ctx, agent::kTypeValue);
 
         step = 20;
         if (agentType != "RULK") return;

@@ -129,11 +129,10 @@ void PriSubValidateDeviceList(Context& ctx) {
         const std::string statusFolder = installPath + agent::kDeviceStatusFolder;
         // A folder that cannot be made shows when the file cannot be created.
         ctx.os.makeSureDirectoryPathExists(statusFolder);
-        const std::string regId =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kRegIdValue);
+        const std::string regId = agentValue(ctx, agent::kRegIdValue);
         const std::string statusFile =
             statusFolder + "wpdevicestatus_" + regId + "_" + stampYdm(ctx.os.now()) + ".txt";
-        if (ctx.os.fileExists(statusFile)) ctx.os.deleteFile(statusFile);
+        if (isPlainFile(ctx.os.status(statusFile))) ctx.os.deleteFile(statusFile);
 
         std::string content = std::string("[MAIN]") + kCrLf;
         content += "Server=" + localServer + kCrLf;
@@ -152,8 +151,7 @@ void PriSubValidateDeviceList(Context& ctx) {
 
 std::string StripNulls(Context& ctx, std::string& text) {
     try {
-        const auto nul = text.find('\0');
-        if (nul != std::string::npos) text.erase(nul);
+        text = cutAtNul(text);
         return text;
     } catch (...) {
         PblSubWriteLog(

@@ -28,26 +28,6 @@ bool tooLargeForLog(std::uint64_t bytes) { return mebibytes(bytes) > kLogSizeLim
 
 bool isRealFolder(const os::FolderEntry& entry) { return entry.isFolder && !entry.isLink; }
 
-// The work of SubDeleteFiles on an entry as its folder listed it: a file, or
-// a link as a link, deleted only if `stillToGo` says so of it as it is now.
-// Tells what became of it, so that the data sweep knows the bytes left
-// beneath a folder without a second walk. One call per entry; an entry that
-// went away meanwhile is no failure, and one that is still there after a
-// refused deletion always gets its line (and is kept). Hidden and system
-// files are deleted like any other.
-// The path for the line is put together only when there is a line to write.
-os::Removal deleteEntry(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
-                        const std::string& folderPath, const std::string& name,
-                        const os::StillToGo& stillToGo) {
-    try {
-        return folder.remove(entry, stillToGo);
-    } catch (...) {
-        PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + folderPath + name +
-                                ",Desc:" + describeCurrentException().description);
-        return os::Removal::kept;
-    }
-}
-
 // ---------------------------------------------------------------- log sweep
 
 // What one invocation of the log sweep keeps for its error line and report.
@@ -82,7 +62,7 @@ void examineLogEntries(Context& ctx, os::Folder& folder, const std::string& fold
         inv.examining = entry.name;
         if (tooOldOrLarge(entry)) {
             inv.lastChosen = folderPath + entry.name;
-            deleteEntry(ctx, folder, entry, inv.lastChosen, {}, tooOldOrLarge);
+            SubDeleteFiles(ctx, folder, entry, folderPath, tooOldOrLarge);
         }
         inv.examining.clear();
     }
@@ -101,7 +81,9 @@ bool hasRealSubfolder(os::Folder& parent, const os::FolderEntry& sub) {
     return false;
 }
 
-// A subfolder's choices made in place become the enclosing invocation's.
+// A subfolder without subfolders of its own is examined within the enclosing
+// invocation: the file it last chose and the one it was examining become
+// that invocation's, for the error line should the invocation fail.
 void adopt(LogInvocation& enclosing, const LogInvocation& inPlace) {
     if (!inPlace.lastChosen.empty()) enclosing.lastChosen = inPlace.lastChosen;
     enclosing.examining = inPlace.examining;
@@ -240,7 +222,7 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
                     now = e;
                     return tooOld(e);
                 };
-                if (deleteEntry(ctx, folder, entry, folderPath, entry.name, stillTooOld) !=
+                if (SubDeleteFiles(ctx, folder, entry, folderPath, stillTooOld) !=
                     os::Removal::kept)
                     continue;
                 entry = now;
@@ -283,7 +265,7 @@ std::optional<Left> sweepData(Context& ctx, os::Folder& folder, const std::strin
 void PriSubDeleteLogs(Context& ctx, const std::string& folderPath) {
     LogInvocation inv;
     try {
-        if (!ctx.os.folderExists(folderPath)) return;
+        if (!ctx.os.status(folderPath).isFolder) return;
         auto folder = ctx.os.openFolder(folderPath);
         std::vector<os::FolderEntry> subfolders;
         examineLogEntries(ctx, *folder, folderPath, inv, subfolders);
@@ -296,7 +278,7 @@ void PriSubDeleteLogs(Context& ctx, const std::string& folderPath) {
 void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16_t days) {
     std::unique_ptr<os::Folder> folder;
     try {
-        if (!ctx.os.folderExists(folderPath)) return;
+        if (!ctx.os.status(folderPath).isFolder) return;
         folder = ctx.os.openFolder(folderPath);
     } catch (...) {
         reportDataFailure(ctx, describeCurrentException());
@@ -306,9 +288,16 @@ void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16
     sweepData(ctx, *folder, folderPath, days);
 }
 
-void SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
-                    const std::string& path) {
-    deleteEntry(ctx, folder, entry, path, {}, {});
+os::Removal SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                           const std::string& folderPath, const os::StillToGo& stillToGo) {
+    try {
+        return folder.remove(entry, stillToGo);
+    } catch (...) {
+        // The path is put together only when there is a line to write.
+        PblSubWriteLog(ctx, "ERR : Error Source : SubDeleteFiles(),File : " + folderPath +
+                                entry.name + ",Desc:" + describeCurrentException().description);
+        return os::Removal::kept;
+    }
 }
 
 }  // namespace quillet

@@ -12,9 +12,13 @@ void PriSubDeleteLogs(Context& ctx, const std::string& folderPath);
 // Deletes files of a data folder tree older than `days` calendar days by
 // creation time, then removes subfolders left without content.
 void PriSubDeleteOldData(Context& ctx, const std::string& folderPath, std::int16_t days);
-// Deletes one file (or link, as a link) that `folder` listed, read-only or
-// not; `path` names it in the log. A failure is logged, never raised.
-void SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
-                    const std::string& path);
+// Deletes one file (or link, as a link) that `folder` (at `folderPath`)
+// listed, read-only or not, hidden or not, when `stillToGo` says so of it as
+// it is now. Tells what became of it, so that the data sweep knows the bytes
+// left beneath a folder without a second walk. An entry that went away
+// meanwhile is no failure; one that is still there after a refused deletion
+// gets its line in the log and is kept. A failure is never raised.
+os::Removal SubDeleteFiles(Context& ctx, os::Folder& folder, const os::FolderEntry& entry,
+                           const std::string& folderPath, const os::StillToGo& stillToGo);
 
 }  // namespace quillet

@@ -10,8 +10,7 @@ namespace quillet {
 
 void PriSubCheckForAgentType(Context& ctx) {
     try {
-        const std::string value =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
+        const std::string value = agentValue(ctx, agent::kTypeValue);
         const std::string trimmed = trimSpaces(value);
         if (trimmed == "0" || trimmed.empty()) {
             PblSubWriteLog(ctx, "ERR : Agent type missing in registry");

@@ -8,7 +8,7 @@ namespace quillet {
 
 void PriSubCheckAlertTktPending(Context& ctx, const std::string& folderPath) {
     try {
-        if (!ctx.os.folderExists(folderPath)) {
+        if (!ctx.os.status(folderPath).isFolder) {
             PblSubWriteLog(ctx, "INF : Alert Ticket folder not found");
             return;
         }

@@ -6,9 +6,10 @@
 // Conventions:
 // - Paths are Windows paths as the program forms them ("C:\Agents\KORBOD\x").
 // - Text is bytes in the system's ANSI code page.
-// - Calls that Windows reports by return value (a key that does not open, an
-//   INI write refused, a service listing that fails) report by return value
-//   here too. Calls that would raise a run-time failure throw quillet::Failure.
+// - A call that can be refused says so with its quillet::Failure: thrown, or
+//   returned where the program goes on all the same (an INI write). What
+//   Windows answers with nothing (a key that does not open, a service listing
+//   that fails) is nothing here too.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,17 @@ struct LocalTime {
 struct RegValue {
     std::uint32_t type = 0;           // REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, ...
     std::vector<unsigned char> data;  // the bytes the ANSI query call returns
+};
+
+// What is at a path.
+struct PathStatus {
+    bool exists = false;                    // anything, whatever its attributes; false only when
+                                            // the system says that nothing is there
+    bool isLink = false;                    // the path ends at a link
+    bool isFile = false, isFolder = false;  // what it is, or leads to
+    bool hiddenOrSystem = false;
+    std::uint64_t size = 0;  // of a file
+    std::string storedName;  // its name as the file system stores it (letter case included)
 };
 
 // One entry of a folder as the walks see it.
@@ -106,10 +118,6 @@ class System {
 public:
     virtual ~System() = default;
 
-    // --- the process itself
-    // Everything after the program's own name on its command line, as received.
-    virtual std::string commandText() = 0;
-
     // Characters of a text in the ANSI code page, as Windows counts a
     // string's length (UTF-16 units), which is not its bytes in a code page
     // of several bytes per character.
@@ -130,16 +138,9 @@ public:
     virtual std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) = 0;
 
     // --- files and folders
-    // A plain file that exists and has neither the hidden nor the system attribute.
-    virtual bool fileExists(const std::string& path) = 0;
-    // The name of that file as the file system stores it (letter case included).
-    virtual std::optional<std::string> storedFileName(const std::string& path) = 0;
-    // A folder, or a link to one, at that path.
-    virtual bool folderExists(const std::string& path) = 0;
-    // Anything at that path, whatever its attributes; a link is not followed.
-    // false only when the system says that nothing is there.
-    virtual bool entryExists(const std::string& path) = 0;
-    virtual std::uint64_t fileSize(const std::string& path) = 0;  // throws
+    // What is at a path, as Windows' attribute calls tell it: the path itself,
+    // and what it leads to for a link the system shows as what it points to.
+    virtual PathStatus status(const std::string& path) = 0;
     // Open for appending (creating the file when missing), write, close. The
     // bytes go in whole or not at all: a write that fails part way (a full
     // disk) is cut back off the file. A read-only file refuses, even to an
@@ -147,8 +148,9 @@ public:
     virtual void appendToFile(const std::string& path, const std::string& bytes) = 0;  // throws
     // Delete a file, read-only or not; a link is removed as a link. Throws.
     virtual void deleteFile(const std::string& path) = 0;
-    // MakeSureDirectoryPathExists: every folder up to the last "\" of the path.
-    virtual bool makeSureDirectoryPathExists(const std::string& path) = 0;
+    // MakeSureDirectoryPathExists: every folder up to the last "\" of the
+    // path, as far as it goes (what could not be made shows at the next call).
+    virtual void makeSureDirectoryPathExists(const std::string& path) = 0;
     // From here on, the install folder `folder` and the agent's folders in it
     // (`layout`, relative: "ApplicationLog", "Tarsel\Datadirectory") are the
     // administrator's: a link there is followed where it points. Below them
@@ -173,10 +175,11 @@ public:
     virtual std::string iniGetString(const std::string& section, const std::string& key,
                                      const std::string& defaultValue, std::size_t bufferSize,
                                      const std::string& file) = 0;
-    // WritePrivateProfileStringA; false when the platform refused the write
-    // (lastFailure() then says why).
-    virtual bool iniWriteString(const std::string& section, const std::string& key,
-                                const std::string& value, const std::string& file) = 0;
+    // WritePrivateProfileStringA: nothing when written, the platform's
+    // failure when it refused the write.
+    virtual std::optional<Failure> iniWriteString(const std::string& section,
+                                                  const std::string& key, const std::string& value,
+                                                  const std::string& file) = 0;
     // GetPrivateProfileSectionNamesA: the returned count's characters of the
     // buffer (names each followed by NUL; cut when the buffer is too small).
     virtual std::string iniGetSectionNames(std::size_t bufferSize, const std::string& file) = 0;
@@ -188,19 +191,15 @@ public:
     virtual std::optional<std::vector<std::string>> activeServiceNames() = 0;
 
     // --- processes
-    // Start a command line, the program looked up on the search path, with a
-    // show-window style. Throws Failure when it cannot be started.
-    virtual std::unique_ptr<Process> startCommandLine(const std::string& commandLine,
-                                                      int windowStyle) = 0;
+    // Start a command line, hidden, the program looked up on the search
+    // path. Throws Failure when it cannot be started.
+    virtual std::unique_ptr<Process> startCommandLine(const std::string& commandLine) = 0;
     // ShellExecuteEx with the verb "Open", hidden; nullptr when nothing started.
     virtual std::unique_ptr<Process> shellOpen(const std::string& programPath,
                                                const std::string& parameters) = 0;
     // FormatMessage text of a system error code, without its closing line
-    // break; "" when the system has none. 0 means the last error code.
+    // break; "" when the system has none.
     virtual std::string systemErrorText(std::uint32_t code) = 0;
-    // The last error code with its text, for a caller that treats a call
-    // refused by its return value as a failure.
-    virtual Failure lastFailure() = 0;
 
     // --- the system's own record
     // One error entry in the Application event log, source "Quillet" (on the

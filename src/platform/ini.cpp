@@ -18,8 +18,9 @@ constexpr std::size_t kReadBuffer = 5000;
 constexpr std::size_t kKeyBuffer = 255;
 }  // namespace
 
-bool writeProfileString(os::System& os, const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
+std::optional<Failure> writeProfileString(os::System& os, const std::string& section,
+                                          const std::string& key, const std::string& value,
+                                          const std::string& file) {
     return os.iniWriteString(withoutLineBreaks(section), withoutLineBreaks(key),
                              withoutLineBreaks(value), file);
 }
@@ -43,9 +44,9 @@ std::optional<CaughtError> WriteIniString(Context& ctx, const std::string& file,
                                           const std::string& section, const std::string& key,
                                           const std::string& value) {
     try {
-        if (writeProfileString(ctx.os, section, key, value, file)) return std::nullopt;
-        const Failure refusal = ctx.os.lastFailure();
-        return CaughtError{refusal.number, refusal.description};
+        if (const auto refusal = writeProfileString(ctx.os, section, key, value, file))
+            return CaughtError{refusal->number, refusal->description};
+        return std::nullopt;
     } catch (...) {
         return describeCurrentException();
     }
@@ -61,25 +62,26 @@ std::string GetKeyValue(Context& ctx, const std::string& section, const std::str
     }
 }
 
-bool SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
-                 const std::string& value, const std::string& file) {
+std::optional<Failure> SetKeyValue(Context& ctx, const std::string& section, const std::string& key,
+                                   const std::string& value, const std::string& file) {
     try {
         return writeProfileString(ctx.os, section, key, value, file);
     } catch (...) {
         PblSubWriteLog(ctx, errSource("SetKeyValue", describeCurrentException()));
-        return true;
+        return std::nullopt;
     }
 }
 
-bool SubUpdateIniKeyValue(Context& ctx, const std::string& section, const std::string& key,
-                          const std::string& value, const std::string& file) {
+std::optional<Failure> SubUpdateIniKeyValue(Context& ctx, const std::string& section,
+                                            const std::string& key, const std::string& value,
+                                            const std::string& file) {
     try {
         if (trimSpaces(GetKeyValue(ctx, section, key, file)).empty())
             return SetKeyValue(ctx, section, key, value, file);
     } catch (...) {
         PblSubWriteLog(ctx, errSource("SubUpdateIniKeyValue", describeCurrentException()));
     }
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace quillet

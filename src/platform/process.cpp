@@ -5,13 +5,12 @@
 
 namespace quillet {
 
-std::optional<std::uint32_t> ShellWait(Context& ctx, const std::string& commandText,
-                                       int windowStyle) {
+std::optional<std::uint32_t> ShellWait(Context& ctx, const std::string& commandText) {
     std::string command = commandText;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::unique_ptr<os::Process> process;
         try {
-            process = ctx.os.startCommandLine(command, windowStyle);
+            process = ctx.os.startCommandLine(command);
         } catch (...) {
             PblSubWriteLog(ctx, "ERR : Error Source:ShellWait(),Desc:" +
                                     describeCurrentException().description);
@@ -35,7 +34,8 @@ bool ExecuteAndWait(Context& ctx, const std::string& programPath, const std::str
         PblSubWriteLog(ctx,
                        "MSG : Execution Path & Parameters : " + programPath + " " + parameters);
         std::unique_ptr<os::Process> process;
-        if (ctx.os.fileExists(programPath)) process = ctx.os.shellOpen(programPath, parameters);
+        if (isPlainFile(ctx.os.status(programPath)))
+            process = ctx.os.shellOpen(programPath, parameters);
         const std::uint32_t result = process ? process->wait(timeoutMs) : os::kWaitFailed;
         if (result == os::kWaitObject0) return true;
         errorNumber = std::to_string(static_cast<std::int32_t>(result));

@@ -10,8 +10,7 @@ namespace quillet {
 // Runs a command line (retrying once through "cmd /c ") and waits, without a
 // time limit, until it has ended. Gives the program's exit code, or nothing
 // when it could not be started.
-std::optional<std::uint32_t> ShellWait(Context& ctx, const std::string& commandText,
-                                       int windowStyle);
+std::optional<std::uint32_t> ShellWait(Context& ctx, const std::string& commandText);
 
 // Opens a program through the shell's "Open" verb, hidden, and waits for it.
 // A timeoutMs of 0 becomes no limit (0xFFFFFFFF), which the caller then sees.

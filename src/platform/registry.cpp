@@ -59,9 +59,12 @@ std::string EnumRegistryKeys(Context& ctx, std::uint32_t hive, const std::string
     }
 }
 
+std::string agentValue(Context& ctx, const char* valueName) {
+    return GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, valueName);
+}
+
 std::string agentInstallPath(Context& ctx) {
-    return withTrailingBackslash(
-        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue));
+    return withTrailingBackslash(agentValue(ctx, agent::kInstallPathValue));
 }
 
 }  // namespace quillet

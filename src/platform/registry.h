@@ -20,6 +20,8 @@ std::string QueryRegistryValue(Context& ctx, const std::string& keyPath,
 // Direct subkey names joined by ","; "" when there are none or the key does not open.
 std::string EnumRegistryKeys(Context& ctx, std::uint32_t hive, const std::string& keyPath);
 
+// A value of the agent's own key, as GetRegistryValue reads it (afresh each call).
+std::string agentValue(Context& ctx, const char* valueName);
 // InstallationPath of the agent key with a final "\" (read afresh each call).
 std::string agentInstallPath(Context& ctx);
 

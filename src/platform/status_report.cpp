@@ -14,18 +14,17 @@ void PriSubGeneratePID(Context& ctx, const std::string& status, const std::strin
     bool created = false;
     try {
         const std::string installPath = agentInstallPath(ctx);
-        const std::string regId =
-            GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kRegIdValue);
+        const std::string regId = agentValue(ctx, agent::kRegIdValue);
         const std::string folder = installPath + agent::kReportFolder;
         file = folder + regId + "_Quillet_" + stampYmd(ctx.os.now()) + ".ini";
         ctx.os.makeSureDirectoryPathExists(folder);
-        created = !ctx.os.entryExists(file);
+        created = !ctx.os.status(file).exists;
         ctx.os.appendToFile(file, "");
 
         // A refused write is a failure: the agent would upload what is there.
         const auto write = [&](const char* key, const std::string& value) {
-            if (!writeProfileString(ctx.os, "STATUS_INFO", key, value, file))
-                throw ctx.os.lastFailure();
+            if (const auto refusal = writeProfileString(ctx.os, "STATUS_INFO", key, value, file))
+                throw *refusal;
         };
         write("RegID", regId);
         write("Desc", status == "SUCCESS" ? "" : description);
@@ -38,7 +37,8 @@ void PriSubGeneratePID(Context& ctx, const std::string& status, const std::strin
     } catch (...) {
         PblSubWriteLog(
             ctx, errWhile("generating PID", ": ", describeCurrentException(), "PriSubGeneratePID"));
-        // Whole or absent: a report this call began and could not finish goes.
+        // A report this call created and could not finish is deleted again, so
+        // that the agent never collects half a report.
         if (created) {
             try {
                 ctx.os.deleteFile(file);

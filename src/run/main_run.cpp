@@ -29,8 +29,6 @@ const char* const kFinishedBanner =
     "INF : Quillet utility finished ************************************";
 const char* const kDefaultServiceList =
     "KORBTaskSvc,KORBMonCtl,KORBRemCtl,KORBSrvExt,KORBGuard,KORBAssist,KORBKeySafe";
-const char* const kHealthCheckWord = "AGTHLTHCHK";
-constexpr int kHidden = 0;  // SW_HIDE
 
 // Step S: the agent's seven default services.
 void checkDefaultServices(Context& ctx, const std::string&) {
@@ -42,7 +40,7 @@ void checkDefaultServices(Context& ctx, const std::string&) {
 
 void registerLogparser(Context& ctx, const std::string& installPath) {
     const std::string library = installPath + agent::kLogparser;
-    if (!ctx.os.fileExists(library)) {
+    if (!isPlainFile(ctx.os.status(library))) {
         PblSubWriteLog(ctx, "INF : File not found - " + library);
         return;
     }
@@ -50,7 +48,7 @@ void registerLogparser(Context& ctx, const std::string& installPath) {
     // otherwise be handed only the part before the first one.
     const std::string command = "regsvr32 /s \"" + library + "\"";
     PblSubWriteLog(ctx, "INF : Registering Logparser.dll using path : " + command);
-    const auto exitCode = ShellWait(ctx, command, kHidden);
+    const auto exitCode = ShellWait(ctx, command);
     if (!exitCode)
         PblSubWriteLog(ctx,
                        "ERR : Failed to register Logparser.dll. regsvr32 could not be started");
@@ -98,7 +96,7 @@ const Task kTasks[] = {
      }},
     {"TYPE", nullptr, true, [](Context& ctx, const std::string&) { PriSubCheckForAgentType(ctx); }},
     {"CFG", nullptr, true, [](Context& ctx, const std::string&) { PriSubValidateDeviceList(ctx); }},
-    {kHealthCheckWord, nullptr, false, healthCheckSteps},
+    {agent::kHealthCheckWord, nullptr, false, healthCheckSteps},
 };
 
 void runTask(Context& ctx, const Task& task, const std::string& installPath) {
@@ -107,10 +105,8 @@ void runTask(Context& ctx, const Task& task, const std::string& installPath) {
 }
 
 RunEnd runSteps(Context& ctx) {
-    std::string installPath =
-        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kInstallPathValue);
-    const std::string agentType =
-        GetRegistryValue(ctx, HKEY_LOCAL_MACHINE_HIVE, agent::kKey, agent::kTypeValue);
+    std::string installPath = agentValue(ctx, agent::kInstallPathValue);
+    const std::string agentType = agentValue(ctx, agent::kTypeValue);
 
     // Without a usable install path the log's location is unknown: end silently.
     if (ctx.os.characterCount(trimSpaces(installPath)) < 9) return RunEnd::NoInstallPath;
@@ -119,13 +115,12 @@ RunEnd runSteps(Context& ctx) {
                            {std::begin(agent::kLayoutFolders), std::end(agent::kLayoutFolders)});
 
     const std::string logFile = installPath + agent::kActivityLog;
-    if (ctx.os.fileExists(logFile) && mebibytes(ctx.os.fileSize(logFile)) > 2.0)
-        ctx.os.deleteFile(logFile);
+    const os::PathStatus log = ctx.os.status(logFile);
+    if (isPlainFile(log) && mebibytes(log.size) > 2.0) ctx.os.deleteFile(logFile);
 
     PblSubWriteLog(ctx, kStartedBanner);
     ctx.run.statusDescription.clear();
     ctx.run.overallStatusOK = true;
-    ctx.run.commandText = ctx.os.commandText();
     const std::string& commandText = ctx.run.commandText;
     PblSubWriteLog(ctx, "INF : Command-line parameters received as - " + commandText);
 
@@ -136,7 +131,7 @@ RunEnd runSteps(Context& ctx) {
         PriSubDeleteOldData(ctx, installPath + agent::kTarselDataFolder, 45);
     }
 
-    if (upper(commandText) == kHealthCheckWord) {
+    if (upper(commandText) == agent::kHealthCheckWord) {
         PblSubWriteLog(ctx, "INF : Start Agent Health Check...");
         healthCheckSteps(ctx, installPath);
         PblSubWriteLog(ctx, kFinishedBanner);

@@ -12,7 +12,7 @@ enum class RunEnd {
     Trapped,        // ended by a failure in the run's own steps
 };
 
-// The whole run. The command text comes from ctx.os.commandText().
+// The whole run, of the command text in ctx.run.commandText.
 RunEnd Main(Context& ctx);
 
 // Exit status for schedulers and people: 0 normal, 1 a "Failed" report or a

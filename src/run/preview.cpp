@@ -62,8 +62,7 @@ private:
 
 }  // namespace
 
-PreviewSystem::PreviewSystem(os::System& real, std::string commandText, Sink sink)
-    : real_(real), commandText_(std::move(commandText)), sink_(std::move(sink)) {}
+PreviewSystem::PreviewSystem(os::System& real, Sink sink) : real_(real), sink_(std::move(sink)) {}
 
 PreviewSystem::~PreviewSystem() { flush(); }
 
@@ -97,24 +96,20 @@ void PreviewSystem::appendToFile(const std::string& path, const std::string& byt
         line("log     " + withoutLineEnd(bytes));
     else if (!bytes.empty())
         line("append  " + path + " (" + std::to_string(bytes.size()) + " bytes)");
-    else if (!real_.entryExists(path))
+    else if (!real_.status(path).exists)
         line("create  " + path);
 }
 
 void PreviewSystem::deleteFile(const std::string& path) {
-    std::string size;
-    try {
-        size = " (" + std::to_string(real_.fileSize(path)) + " bytes)";
-    } catch (...) {
-    }
-    say("delete  " + path + size);
+    const os::PathStatus status = real_.status(path);
+    say("delete  " + path +
+        (status.isFile ? " (" + std::to_string(status.size) + " bytes)" : std::string()));
 }
 
-bool PreviewSystem::makeSureDirectoryPathExists(const std::string& path) {
+void PreviewSystem::makeSureDirectoryPathExists(const std::string& path) {
     const std::string folder = path.substr(0, path.rfind('\\') + 1);
-    if (!folder.empty() && !real_.folderExists(folder) && foldersMade_.insert(folder).second)
+    if (!folder.empty() && !real_.status(folder).isFolder && foldersMade_.insert(folder).second)
         say("folder  " + folder);
-    return true;
 }
 
 std::unique_ptr<os::Folder> PreviewSystem::openFolder(const std::string& path) {
@@ -123,8 +118,10 @@ std::unique_ptr<os::Folder> PreviewSystem::openFolder(const std::string& path) {
     return std::make_unique<PreviewFolder>(real_.openFolder(path), shown, *this);
 }
 
-bool PreviewSystem::iniWriteString(const std::string& section, const std::string& key,
-                                   const std::string& value, const std::string& file) {
+std::optional<Failure> PreviewSystem::iniWriteString(const std::string& section,
+                                                     const std::string& key,
+                                                     const std::string& value,
+                                                     const std::string& file) {
     if (file != writeFile_ || section != writeSection_) {
         endWrites();
         writeFile_ = file;
@@ -133,10 +130,10 @@ bool PreviewSystem::iniWriteString(const std::string& section, const std::string
     } else {
         out_ += " | " + key + "=" + value;
     }
-    return true;
+    return std::nullopt;
 }
 
-std::unique_ptr<os::Process> PreviewSystem::startCommandLine(const std::string& commandLine, int) {
+std::unique_ptr<os::Process> PreviewSystem::startCommandLine(const std::string& commandLine) {
     say("start   " + commandLine);
     return std::make_unique<PreviewProcess>();
 }

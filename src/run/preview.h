@@ -25,7 +25,7 @@ namespace quillet {
 class PreviewSystem : public os::System {
 public:
     using Sink = std::function<void(const std::string&)>;
-    PreviewSystem(os::System& real, std::string commandText, Sink sink);
+    PreviewSystem(os::System& real, Sink sink);
     ~PreviewSystem() override;
     PreviewSystem(const PreviewSystem&) = delete;
     PreviewSystem& operator=(const PreviewSystem&) = delete;
@@ -35,7 +35,6 @@ public:
     // Hands everything printed so far to the sink.
     void flush();
 
-    std::string commandText() override { return commandText_; }
     std::size_t characterCount(const std::string& text) override {
         return real_.characterCount(text);
     }
@@ -49,16 +48,10 @@ public:
     std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) override {
         return real_.regEnumSubkeys(keyPath);
     }
-    bool fileExists(const std::string& path) override { return real_.fileExists(path); }
-    std::optional<std::string> storedFileName(const std::string& path) override {
-        return real_.storedFileName(path);
-    }
-    bool folderExists(const std::string& path) override { return real_.folderExists(path); }
-    bool entryExists(const std::string& path) override { return real_.entryExists(path); }
-    std::uint64_t fileSize(const std::string& path) override { return real_.fileSize(path); }
+    os::PathStatus status(const std::string& path) override { return real_.status(path); }
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
-    bool makeSureDirectoryPathExists(const std::string& path) override;
+    void makeSureDirectoryPathExists(const std::string& path) override;
     // The preview changes nothing, so it cannot tell where the run will
     // refuse a write that a link leads away.
     void confineWritesTo(const std::string& folder,
@@ -71,20 +64,19 @@ public:
                              const std::string& file) override {
         return real_.iniGetString(section, key, defaultValue, bufferSize, file);
     }
-    bool iniWriteString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) override;
+    std::optional<Failure> iniWriteString(const std::string& section, const std::string& key,
+                                          const std::string& value,
+                                          const std::string& file) override;
     std::string iniGetSectionNames(std::size_t bufferSize, const std::string& file) override {
         return real_.iniGetSectionNames(bufferSize, file);
     }
     std::optional<std::vector<std::string>> activeServiceNames() override {
         return real_.activeServiceNames();
     }
-    std::unique_ptr<os::Process> startCommandLine(const std::string& commandLine,
-                                                  int windowStyle) override;
+    std::unique_ptr<os::Process> startCommandLine(const std::string& commandLine) override;
     std::unique_ptr<os::Process> shellOpen(const std::string& programPath,
                                            const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override { return real_.systemErrorText(code); }
-    Failure lastFailure() override { return real_.lastFailure(); }
     void reportEvent(const std::string& text) override;
 
     // For the folders of a walk: a deletion of an entry as a folder listed it.
@@ -95,7 +87,6 @@ private:
     void endWrites();
 
     os::System& real_;
-    std::string commandText_;
     Sink sink_;
     std::string out_;
     std::string writeFile_, writeSection_;  // the INI writes being gathered on one line

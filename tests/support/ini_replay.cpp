@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
         std::cerr << "usage: ini_replay SCRIPT\n";
         return 2;
     }
-    auto os = quillet::os::makeSystem("");
+    auto os = quillet::os::makeSystem();
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -61,12 +61,12 @@ int main(int argc, char** argv) {
         for (std::string field; std::getline(fields, field, '\t');) f.push_back(unescape(field));
         try {
             if (f[0] == "file" && f.size() == 3) {
-                if (os->entryExists(f[1])) os->deleteFile(f[1]);
+                if (os->status(f[1]).exists) os->deleteFile(f[1]);
                 os->makeSureDirectoryPathExists(f[1]);
                 os->appendToFile(f[1], f[2]);
             } else if (f[0] == "write" && f.size() == 5) {
-                std::cout << number << " write " << os->iniWriteString(f[1], f[2], f[3], f[4])
-                          << "\n";
+                std::cout << number << " write "
+                          << !os->iniWriteString(f[1], f[2], f[3], f[4]).has_value() << "\n";
             } else if (f[0] == "read" && f.size() == 6) {
                 std::cout << number << " read ["
                           << escape(os->iniGetString(f[1], f[2], f[3], std::stoul(f[4]), f[5]))

@@ -123,6 +123,8 @@ public:
             }
             entry.modified = modified_.of(st.modified);
             entry.created = created_.of(st.created);
+            lastName_ = entry.nativeName;
+            lastStatus_ = st;
             return true;
         }
     }
@@ -147,9 +149,12 @@ public:
         // unlinkat acts on the name in this folder itself: a link goes as a
         // link, and a real folder only when it is (still) an empty folder.
         const bool realFolder = entry.isFolder && !entry.isLink;
-        // Only the object that was listed: not one that has taken its name since.
-        EntryStatus st;
-        if (!statusOf(fd_, entry.nativeName.c_str(), AT_SYMLINK_NOFOLLOW, st)) {
+        // Only the object that was listed: not one that has taken its name
+        // since. A file removed as it is listed was looked at a moment ago.
+        EntryStatus st = lastStatus_;
+        const bool justListed = !realFolder && entry.nativeName == lastName_ &&
+                                entry.fileId == st.fileId && entry.volume == st.volume;
+        if (!justListed && !statusOf(fd_, entry.nativeName.c_str(), AT_SYMLINK_NOFOLLOW, st)) {
             if (errno == ENOENT) return Removal::gone;
             throwErrno(errno);
         }
@@ -201,6 +206,8 @@ private:
 
     int fd_;
     LocalClock modified_, created_;
+    std::string lastName_;  // of the entry next() gave last, and its status then
+    EntryStatus lastStatus_;
     std::unique_ptr<char[]> buffer_;
     std::size_t filled_ = 0, at_ = 0;
     bool ended_ = false;

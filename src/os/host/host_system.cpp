@@ -114,14 +114,11 @@ bool isExecutableFile(const std::string& path) {
 
 }  // namespace
 
-HostSystem::HostSystem(std::string machineFolder, std::string commandText)
-    : machine_(std::move(machineFolder)), commandText_(std::move(commandText)) {}
+HostSystem::HostSystem(std::string machineFolder) : machine_(std::move(machineFolder)) {}
 
 std::string HostSystem::hostPath(const std::string& windowsPath) const {
     return mapPath(machine_, windowsPath);
 }
-
-std::string HostSystem::commandText() { return commandText_; }
 
 std::size_t HostSystem::characterCount(const std::string& text) {
     return host::characterCount(text);
@@ -164,32 +161,25 @@ std::optional<std::vector<std::string>> HostSystem::regEnumSubkeys(const std::st
     return registry().subkeys(keyPath);
 }
 
-bool HostSystem::fileExists(const std::string& path) {
-    struct stat st {};
-    return stat(hostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::optional<std::string> HostSystem::storedFileName(const std::string& path) {
-    if (!fileExists(path)) return std::nullopt;
+PathStatus HostSystem::status(const std::string& path) {
+    PathStatus status;
     const std::string p = hostPath(path);
+    struct stat st {};
+    if (lstat(p.c_str(), &st) != 0) {
+        status.exists = errno != ENOENT && errno != ENOTDIR;
+        return status;
+    }
+    status.exists = true;
+    status.isLink = S_ISLNK(st.st_mode);
+    // What a link leads to, as Windows' attribute calls show a Unix link.
+    if (!status.isLink || stat(p.c_str(), &st) == 0) {
+        status.isFile = S_ISREG(st.st_mode);
+        status.isFolder = S_ISDIR(st.st_mode);
+        status.size = status.isFile ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
     const auto slash = p.find_last_of('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
-bool HostSystem::folderExists(const std::string& path) {
-    struct stat st {};
-    return stat(hostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool HostSystem::entryExists(const std::string& path) {
-    struct stat st {};
-    return lstat(hostPath(path).c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
-}
-
-std::uint64_t HostSystem::fileSize(const std::string& path) {
-    struct stat st {};
-    if (stat(hostPath(path).c_str(), &st) != 0) throwErrno(errno);
-    return static_cast<std::uint64_t>(st.st_size);
+    status.storedName = slash == std::string::npos ? p : p.substr(slash + 1);
+    return status;
 }
 
 bool HostSystem::ledAway(const std::string& path, bool withLast) {
@@ -197,7 +187,6 @@ bool HostSystem::ledAway(const std::string& path, bool withLast) {
         struct stat st {};
         return lstat(hostPath(p).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     });
-    if (refused) lastError_ = ELOOP;
     return refused;
 }
 
@@ -247,19 +236,17 @@ void HostSystem::deleteFile(const std::string& path) {
     if (unlink(hostPath(path).c_str()) != 0) throwErrno(errno);
 }
 
-bool HostSystem::makeSureDirectoryPathExists(const std::string& path) {
-    if (ledAway(path, false)) return false;
+void HostSystem::makeSureDirectoryPathExists(const std::string& path) {
+    if (ledAway(path, false)) return;
     const std::string p = hostPath(path);
     const auto last = p.find_last_of('/');
-    if (last == std::string::npos) return true;
+    if (last == std::string::npos) return;
     for (std::size_t pos = 1; pos <= last; ++pos) {
         if (pos != last && p[pos] != '/') continue;
         const std::string prefix = p.substr(0, pos);
         if (prefix.empty()) continue;
-        if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return;
     }
-    struct stat st {};
-    return stat(p.substr(0, last).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::unique_ptr<Folder> HostSystem::openFolder(const std::string& path) {
@@ -273,13 +260,13 @@ std::string HostSystem::iniGetString(const std::string& section, const std::stri
     return ini_.getString(section, key, defaultValue, bufferSize, hostPath(file));
 }
 
-bool HostSystem::iniWriteString(const std::string& section, const std::string& key,
-                                const std::string& value, const std::string& file) {
-    if (ledAway(file, true)) return false;
+std::optional<Failure> HostSystem::iniWriteString(const std::string& section,
+                                                  const std::string& key, const std::string& value,
+                                                  const std::string& file) {
+    if (ledAway(file, true)) return errnoFailure(ELOOP);
     errno = 0;
-    if (ini_.writeString(section, key, value, hostPath(file))) return true;
-    lastError_ = static_cast<std::uint32_t>(errno != 0 ? errno : EACCES);
-    return false;
+    if (ini_.writeString(section, key, value, hostPath(file))) return std::nullopt;
+    return errnoFailure(errno != 0 ? errno : EACCES);
 }
 
 std::string HostSystem::iniGetSectionNames(std::size_t bufferSize, const std::string& file) {
@@ -342,7 +329,7 @@ std::string HostSystem::findProgram(const std::string& name) const {
     return {};
 }
 
-std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& commandLine, int) {
+std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& commandLine) {
     const auto words = splitCommandLine(commandLine);
     if (words.empty()) throwErrno(ENOENT);
     const std::string first = lowerAscii(words[0]);
@@ -366,20 +353,14 @@ std::unique_ptr<Process> HostSystem::shellOpen(const std::string& programPath,
     for (auto& word : splitCommandLine(parameters)) args.push_back(word);
     try {
         return std::make_unique<HostProcess>(spawn(program, args));
-    } catch (const Failure& f) {
-        lastError_ = static_cast<std::uint32_t>(f.number);
+    } catch (const Failure&) {
         return nullptr;
     }
-}
-
-Failure HostSystem::lastFailure() {
-    return Failure(static_cast<long>(lastError_), systemErrorText(lastError_));
 }
 
 void HostSystem::reportEvent(const std::string& text) { std::cerr << text << '\n' << std::flush; }
 
 std::string HostSystem::systemErrorText(std::uint32_t code) {
-    if (code == 0) code = lastError_;
     // The codes a wait reports are Windows' own; their texts are Windows' too.
     if (code == kWaitTimeout) return "The wait operation timed out.";
     if (code == 0 || code >= 4096) return {};
@@ -402,20 +383,10 @@ void raiseOpenFileLimit() {
 }
 }  // namespace
 
-std::unique_ptr<System> makeSystem(std::string commandText) {
+std::unique_ptr<System> makeSystem() {
     raiseOpenFileLimit();
     const char* machine = std::getenv("QUILLET_MACHINE");
-    return std::make_unique<host::HostSystem>(machine && *machine ? machine : "/etc/quillet",
-                                              std::move(commandText));
-}
-
-std::string processCommandText(int argc, char** argv) {
-    std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += ' ';
-        text += argv[i];
-    }
-    return text;
+    return std::make_unique<host::HostSystem>(machine && *machine ? machine : "/etc/quillet");
 }
 
 void printToConsole(const std::string& text) {

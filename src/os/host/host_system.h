@@ -14,9 +14,8 @@ namespace quillet::os::host {
 
 class HostSystem : public System {
 public:
-    HostSystem(std::string machineFolder, std::string commandText);
+    explicit HostSystem(std::string machineFolder);
 
-    std::string commandText() override;
     std::size_t characterCount(const std::string& text) override;
     LocalTime now() override;
     void sleep(std::uint32_t ms) override;
@@ -26,14 +25,10 @@ public:
                                           const std::string& valueName) override;
     std::optional<std::vector<std::string>> regEnumSubkeys(const std::string& keyPath) override;
 
-    bool fileExists(const std::string& path) override;
-    std::optional<std::string> storedFileName(const std::string& path) override;
-    bool folderExists(const std::string& path) override;
-    bool entryExists(const std::string& path) override;
-    std::uint64_t fileSize(const std::string& path) override;
+    PathStatus status(const std::string& path) override;
     void appendToFile(const std::string& path, const std::string& bytes) override;
     void deleteFile(const std::string& path) override;
-    bool makeSureDirectoryPathExists(const std::string& path) override;
+    void makeSureDirectoryPathExists(const std::string& path) override;
     void confineWritesTo(const std::string& folder,
                          const std::vector<std::string>& layout) override {
         confinement_.confineTo(folder, layout);
@@ -43,18 +38,17 @@ public:
     std::string iniGetString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, std::size_t bufferSize,
                              const std::string& file) override;
-    bool iniWriteString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) override;
+    std::optional<Failure> iniWriteString(const std::string& section, const std::string& key,
+                                          const std::string& value,
+                                          const std::string& file) override;
     std::string iniGetSectionNames(std::size_t bufferSize, const std::string& file) override;
 
     std::optional<std::vector<std::string>> activeServiceNames() override;
 
-    std::unique_ptr<Process> startCommandLine(const std::string& commandLine,
-                                              int windowStyle) override;
+    std::unique_ptr<Process> startCommandLine(const std::string& commandLine) override;
     std::unique_ptr<Process> shellOpen(const std::string& programPath,
                                        const std::string& parameters) override;
     std::string systemErrorText(std::uint32_t code) override;
-    Failure lastFailure() override;
     void reportEvent(const std::string& text) override;
 
     // The host path of a Windows path on this machine.
@@ -62,12 +56,11 @@ public:
 
 private:
     const RegistryFile& registry();
-    // Whether the confinement refuses `path`; the last error then says so.
+    // Whether the confinement refuses `path`.
     bool ledAway(const std::string& path, bool withLast);
     std::string findProgram(const std::string& name) const;
 
     std::string machine_;
-    std::string commandText_;
     IniEngine ini_;
     std::unique_ptr<RegistryFile> registry_;
     struct FileStamp {
@@ -78,7 +71,6 @@ private:
             return exists == o.exists && size == o.size && inode == o.inode && mtimeNs == o.mtimeNs;
         }
     } registryStamp_;
-    std::uint32_t lastError_ = 0;
     WriteConfinement confinement_;
 };
 

@@ -9,7 +9,8 @@
 
 namespace quillet::os::host {
 
-[[noreturn]] inline void throwErrno(int err) { throw Failure(err, std::strerror(err)); }
+inline Failure errnoFailure(int err) { return Failure(err, std::strerror(err)); }
+[[noreturn]] inline void throwErrno(int err) { throw errnoFailure(err); }
 
 inline LocalTime toLocal(std::time_t t) {
     std::tm tm{};

@@ -29,7 +29,7 @@ constexpr NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056L);
 constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
 constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
 
-// A folder walk refuses a link; Windows and Wine both have a text for this code.
+// A folder walk refuses a link; every supported system has a text for this code.
 constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
 
 // Entries fetched per listing call. Held only while a listing goes on, so a
@@ -103,9 +103,8 @@ Identity identityOf(HANDLE h) {
     return identity;
 }
 
-// Whether a path ends at a link, by what its folder lists for it: Wine shows
-// a Unix link to a folder only there (and one to a file nowhere; escaped()
-// sees through that). Nothing is opened, so nothing is recalled.
+// Whether a path ends at a link, by what its folder lists for it (the one
+// place Wine shows a link to a folder). Nothing is opened, so nothing is recalled.
 bool linkAtPath(std::string path) {
     // The listing of a name, never of what a final "\" would make of it.
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
@@ -163,8 +162,8 @@ struct Aside {
     std::wstring folder;  // with its final "\"
     std::wstring name;    // the name it has in it
 
-    // By the folder's handle, so that no path is resolved again; Wine takes
-    // only full paths, so then by the path the handle's folder has now.
+    // By the folder's handle, so that no path is resolved again; where that is
+    // refused (Wine), by the path the handle's folder has now.
     bool moveTo(HANDLE h, const std::wstring& to) const {
         if (folderHandle && renameOpened(h, folderHandle, to)) return true;
         std::wstring full = folder;
@@ -259,8 +258,7 @@ public:
     }
 
     std::unique_ptr<Folder> openSubfolder(const FolderEntry& entry) override {
-        // Wine shows a Unix symbolic link only in the listing, and opens
-        // through it whatever it is asked: a link is never entered.
+        // A link is never entered, whatever an open of it would do.
         if (entry.isLink || !entry.isFolder) return nullptr;
         HANDLE raw = INVALID_HANDLE_VALUE;
         const NTSTATUS status =
@@ -289,8 +287,8 @@ public:
         Handle object(raw);
         const Identity opened = identityOf(object.get());
         if (!isListedObject(opened, entry)) throw failureOf(kReplaced);
-        // Only where the system opened what a listed link points to (Wine
-        // with a Unix link): deleting that would delete the target.
+        // Where the system opened what a listed link points to instead of
+        // the link: deleting that would delete the target.
         if (entry.isLink && !opened.isLink()) throw failureOf(kLinkRefused);
         // A listing shows the size and times a file had when its folder last
         // heard of them, which lags behind a file another program has open
@@ -399,50 +397,39 @@ bool isLinkTag(std::uint32_t attributes, std::uint32_t tag) {
            (tag == 0 || IsReparseTagNameSurrogate(tag));
 }
 
-bool Win32System::fileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) == 0;
-}
-
-std::optional<std::string> Win32System::storedFileName(const std::string& path) {
-    // FindFirstFile would take wildcards as a pattern and answer for another file.
-    if (hasWildcard(path)) return std::nullopt;
-    WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileExW(extendedPath(path).c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) return std::nullopt;
-    FindClose(find);
-    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) != 0) {
-        return std::nullopt;
-    }
-    return narrow(data.cFileName, std::wcslen(data.cFileName));
-}
-
-bool Win32System::folderExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool Win32System::entryExists(const std::string& path) {
-    // GetFileAttributes looks at a link itself, never at its target.
-    if (GetFileAttributesW(extendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
-
-std::uint64_t Win32System::fileSize(const std::string& path) {
+PathStatus Win32System::status(const std::string& path) {
+    PathStatus status;
+    const std::wstring full = extendedPath(path);
+    // The attribute calls look at a link itself, never at its target.
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(extendedPath(path).c_str(), GetFileExInfoStandard, &data)) {
-        throw lastFailure();
+    if (!GetFileAttributesExW(full.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        status.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        return status;
     }
-    return sizeOf(data.nFileSizeHigh, data.nFileSizeLow);
+    const DWORD attributes = data.dwFileAttributes;
+    status.exists = true;
+    status.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.isFile = !status.isFolder;
+    status.hiddenOrSystem = (attributes & kHiddenOrSystem) != 0;
+    status.size = status.isFile ? sizeOf(data.nFileSizeHigh, data.nFileSizeLow) : 0;
+    status.isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && linkAtPath(path);
+    // The spelling its folder lists it under. FindFirstFile would take
+    // wildcards as a pattern and answer for another file.
+    WIN32_FIND_DATAW found;
+    const HANDLE find = status.isFile && !hasWildcard(path)
+                            ? FindFirstFileExW(full.c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr, 0)
+                            : INVALID_HANDLE_VALUE;
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+        status.storedName = narrow(found.cFileName, std::wcslen(found.cFileName));
+    }
+    return status;
 }
 
 bool Win32System::ledAway(const std::string& path, bool withLast) {
-    const bool refused = confinement_.ledAway(path, withLast, linkAtPath);
-    if (refused) SetLastError(kLinkRefused);
-    return refused;
+    return confinement_.ledAway(path, withLast, linkAtPath);
 }
 
 bool Win32System::escaped(const std::string& path, void* handle) {
@@ -497,7 +484,7 @@ void Win32System::appendToFile(const std::string& path, const std::string& bytes
     // the place of the log or a report) would have the run write, with its
     // rights, into whatever file it shares with.
     if (info.nNumberOfLinks > 1 && confinement_.covers(path)) throw failureOf(kLinkRefused);
-    // Only where the system let it open: Wine run by root.
+    // Only where the system let it open (Wine run by root).
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
         throw failureOf(ERROR_ACCESS_DENIED);
     FILE_END_OF_FILE_INFO before;
@@ -532,7 +519,6 @@ void Win32System::deleteFile(const std::string& path) {
                               nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (object.get() == INVALID_HANDLE_VALUE) throw lastFailure();
-    // Wine opens what a Unix link points to, whatever it is asked.
     if (escaped(path, object.get())) throw failureOf(kLinkRefused);
     const Identity opened = identityOf(object.get());
     // A real folder is no file: DeleteFile refuses it the same way.
@@ -542,8 +528,8 @@ void Win32System::deleteFile(const std::string& path) {
     deleteOpened(object.get(), opened, {nullptr, full.substr(0, name), full.substr(name)});
 }
 
-bool Win32System::makeSureDirectoryPathExists(const std::string& path) {
-    return !ledAway(path, false) && MakeSureDirectoryPathExists(path.c_str()) != FALSE;
+void Win32System::makeSureDirectoryPathExists(const std::string& path) {
+    if (!ledAway(path, false)) MakeSureDirectoryPathExists(path.c_str());
 }
 
 std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
@@ -564,8 +550,7 @@ std::unique_ptr<Folder> Win32System::openFolder(const std::string& path) {
     // deduplicated is listed as it is on this disk, nothing recalled.
     Handle folder = open(FILE_FLAG_OPEN_REPARSE_POINT);
     Identity opened = identityOf(folder.get());
-    // The handle shows a Windows link. Wine opens through a Unix symbolic
-    // link whatever it is asked, and shows it only by the path's listing.
+    // A link shows on the handle, or (Wine) only in its folder's listing.
     if (opened.isLink() || linkAtPath(path)) {
         if (!confinement_.isAdministrators(path)) throw failureOf(kLinkRefused);
         folder = open(0);

@@ -2,17 +2,12 @@
 
 #include <windows.h>
 
-#include "os/win32/command_line.h"
 #include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
 namespace quillet::os {
 
-std::unique_ptr<System> makeSystem(std::string commandText) {
-    return std::make_unique<win32::Win32System>(std::move(commandText));
-}
-
-std::string processCommandText(int, char**) { return win32::commandTextFrom(GetCommandLineA()); }
+std::unique_ptr<System> makeSystem() { return std::make_unique<win32::Win32System>(); }
 
 namespace {
 

@@ -38,8 +38,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Process> Win32System::startCommandLine(const std::string& commandLine,
-                                                       int windowStyle) {
+std::unique_ptr<Process> Win32System::startCommandLine(const std::string& commandLine) {
     // A search by name tries the program's own folder (the agent's install
     // folder) and the current folder before the system folder: regsvr32 and
     // cmd, run as the scheduler's account, are named by their full path.
@@ -55,7 +54,7 @@ std::unique_ptr<Process> Win32System::startCommandLine(const std::string& comman
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(windowStyle);
+    startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info = {};
     // No application name: the first word of the line is the program, any
     // other looked up on the search path as a command prompt would. No handle
@@ -82,12 +81,7 @@ std::unique_ptr<Process> Win32System::shellOpen(const std::string& programPath,
     return std::make_unique<Win32Process>(request.hProcess);
 }
 
-std::string Win32System::systemErrorText(std::uint32_t code) {
-    if (code == 0) code = GetLastError();
-    return messageText(code);
-}
-
-Failure Win32System::lastFailure() { return win32::lastFailure(); }
+std::string Win32System::systemErrorText(std::uint32_t code) { return messageText(code); }
 
 void Win32System::reportEvent(const std::string& text) {
     // No message file is registered for the source: the viewer shows the text

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "os/win32/error_text.h"
 #include "os/win32/wide_path.h"
 #include "os/win32/win32_system.h"
 
@@ -32,19 +33,20 @@ std::string Win32System::iniGetString(const std::string& section, const std::str
     return leadingChars(buffer, count);
 }
 
-bool Win32System::iniWriteString(const std::string& section, const std::string& key,
-                                 const std::string& value, const std::string& file) {
-    if (ledAway(file, true)) return false;
+std::optional<Failure> Win32System::iniWriteString(const std::string& section,
+                                                   const std::string& key, const std::string& value,
+                                                   const std::string& file) {
+    if (ledAway(file, true)) return failureOf(ERROR_CANT_ACCESS_FILE);
     // Windows refuses to write a read-only file, whoever asks; Wine run by
     // root would write it.
     const DWORD attributes = GetFileAttributesW(extendedPath(file).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return false;
+        return failureOf(ERROR_ACCESS_DENIED);
     }
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
-           FALSE;
+    if (WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
+        return std::nullopt;
+    return lastFailure();
 }
 
 std::string Win32System::iniGetSectionNames(std::size_t bufferSize, const std::string& file) {

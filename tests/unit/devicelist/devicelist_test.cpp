@@ -77,7 +77,7 @@ TEST(DeviceListSync, AWriteThePlatformRefusesFailsTheSynchronisation) {
 }
 
 // The device layouts hang on exact texts, and so does the health record, which
-// the procedure writes for the process's own command (not the run's).
+// the procedure writes for the health-check command alone.
 TEST(DeviceListSync, DeviceRulesAndHealthRecordHangOnExactTexts) {
     struct Case {
         std::string values;  // over kHost
@@ -99,8 +99,7 @@ TEST(DeviceListSync, DeviceRulesAndHealthRecordHangOnExactTexts) {
     };
     for (const auto& c : cases) {
         FakeRun f(device("ManagedpOSIX", "dev", kHost + c.values), c.agentType);
-        f.os.command = c.command;
-        f.run.commandText = "AGTHLTHCHK";
+        f.run.commandText = c.command;
         PriSubSyncDeviceList(f.ctx);
         const std::string list = f.read("Configuration\\DeviceList.ini");
         for (const auto& line : c.present)

@@ -225,7 +225,7 @@ TEST(SweepPreview, ShowsTheDateTheSweepChoseTheFileBy) {
     plant(f, kData, {"new.dat"}, false);
     age(f.hostFile(kData + "new.dat"), -10);  // changed later than created
     std::string shown;
-    PreviewSystem preview(f.os, "", [&](const std::string& text) { shown += text; });
+    PreviewSystem preview(f.os, [&](const std::string& text) { shown += text; });
     RunState run;
     Context ctx{preview, run};
     f.os.clock = kNow + 20 * 86400;

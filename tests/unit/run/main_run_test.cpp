@@ -48,7 +48,7 @@ TEST(RunEnd, TrapExitStatusAndEventsOfEachEnd) {
     };
     for (const auto& c : cases) {
         testing::FakeRun f;
-        f.os.command = "TYPE";
+        f.run.commandText = "TYPE";
         c.setUp(f);
         EXPECT_EQ(finishRun(f.ctx, Main(f.ctx)), c.status) << c.what;
         using Events = std::vector<std::string>;

@@ -69,7 +69,7 @@ std::string newTempFolder() {
 }
 }  // namespace
 
-FakeSystem::FakeSystem(const std::string& machine) : HostSystem(machine, "") {
+FakeSystem::FakeSystem(const std::string& machine) : HostSystem(machine) {
     std::tm start{};
     strptime("2026-12-05 04:13:01", "%Y-%m-%d %H:%M:%S", &start);
     start.tm_isdst = -1;
@@ -118,15 +118,12 @@ void FakeSystem::deleteFile(const std::string& path) {
     HostSystem::deleteFile(path);
 }
 
-Failure FakeSystem::lastFailure() {
-    return refused_ ? Failure(112, "There is not enough space on the disk.")
-                    : HostSystem::lastFailure();
-}
-
-bool FakeSystem::iniWriteString(const std::string& section, const std::string& key,
-                                const std::string& value, const std::string& file) {
-    refused_ = injected("iniWriteString", file);
-    return !refused_ && HostSystem::iniWriteString(section, key, value, file);
+std::optional<Failure> FakeSystem::iniWriteString(const std::string& section,
+                                                  const std::string& key, const std::string& value,
+                                                  const std::string& file) {
+    if (injected("iniWriteString", file))
+        return Failure(112, "There is not enough space on the disk.");
+    return HostSystem::iniWriteString(section, key, value, file);
 }
 
 FakeRun::FakeRun(const std::string& more, const std::string& type)

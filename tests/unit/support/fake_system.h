@@ -23,9 +23,6 @@ public:
     os::LocalTime now() override;
     void sleep(std::uint32_t ms) override;
 
-    std::string command;
-    std::string commandText() override { return command; }
-
     // The call `operation` ("appendToFile", "deleteFile"; in a walk
     // "listFolder" for the opening of a folder, "deleteFile" or "removeFolder"
     // for a removal, "listEntry" for a listing that breaks off once at an
@@ -39,7 +36,6 @@ public:
     }
     bool injected(const std::string& operation, const std::string& path);
     void failIfInjected(const std::string& operation, const std::string& path);
-    Failure lastFailure() override;
     std::vector<std::string> events;  // the event log's entries
     void reportEvent(const std::string& text) override { events.push_back(text); }
     // Called with a subfolder's Windows path just before a walk opens it.
@@ -52,8 +48,9 @@ public:
     void deleteFile(const std::string& path) override;
     // Listings come sorted by name, so that "later siblings" are known.
     std::unique_ptr<os::Folder> openFolder(const std::string& path) override;
-    bool iniWriteString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) override;
+    std::optional<Failure> iniWriteString(const std::string& section, const std::string& key,
+                                          const std::string& value,
+                                          const std::string& file) override;
 
 private:
     struct Fault {
@@ -61,7 +58,6 @@ private:
         int after;
     };
     std::vector<Fault> failures_;
-    bool refused_ = false;
 };
 
 // A run over a fake machine (a temporary folder, removed at the end) whose
