@@ -181,6 +181,38 @@ TEST(SweepListing, AFileListedOldOrEmptyThatIsYoungAndHoldsBytesIsKept) {
     }
 }
 
+TEST(SweepListing, AnUnknownIdIsNoObstacleAndAnotherObjectsIdGetsALine) {
+    // Some file systems list no file ids (0); an object that is not the one
+    // listed is left, and said so.
+    const struct {
+        const char* what;
+        std::string top, listed;  // `listed` under `top`: the entry whose id the listing changes
+        bool unknown;             // else another object's id
+        Lines log;
+        std::string left;
+    } cases[] = {
+        // clang-format off
+        {"a file listed without an id is deleted", kLogs, "old.log", true, {}, ""},
+        {"a folder listed without an id is swept and removed", kData, "sub", true, {}, ""},
+        {"a file listed with another's id is left with its line", kLogs, "old.log", false,
+         {"ERR : Error Source : SubDeleteFiles(),File : C:\\Agents\\KORBOD\\ApplicationLog\\"
+          "old.log,Desc:Stale file handle"}, "MNStatusLog.txt old.log"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        const bool logs = c.top == kLogs;
+        plant(f, c.top, {logs ? "old.log" : "sub\\old.dat"}, true);
+        f.os.listingSays = [&](const std::string& path, os::FolderEntry& entry) {
+            if (path == f.install + c.top + c.listed)
+                entry.fileId = c.unknown ? 0 : entry.fileId + 1;
+        };
+        sweep(f, logs, logs ? 0 : 15);
+        EXPECT_EQ(f.logMessages(), c.log) << c.what;
+        EXPECT_EQ(tree(f.hostFile(c.top)), c.left) << c.what;
+    }
+}
+
 TEST(SweepLinks, AFolderSwappedForALinkAfterItWasListedIsNeitherEnteredNorDeleted) {
     // The moment between listing a folder and opening it is where a path
     // walk would follow a link that an adversary put in the folder's place.
