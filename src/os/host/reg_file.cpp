@@ -138,26 +138,6 @@ bool splitKeyPath(std::string_view path, std::vector<std::string_view>& names) {
     return true;
 }
 
-enum class Hive { localMachine, other, unknown };
-
-Hive hiveOf(std::string_view name) {
-    const std::string folded = fold(name);
-    if (folded == "HKEY_LOCAL_MACHINE" || folded == "HKLM") return Hive::localMachine;
-    static const char* const kOthers[] = {"HKEY_CLASSES_ROOT",
-                                          "HKEY_CURRENT_USER",
-                                          "HKEY_USERS",
-                                          "HKEY_CURRENT_CONFIG",
-                                          "HKEY_DYN_DATA",
-                                          "HKEY_PERFORMANCE_DATA",
-                                          "HKCR",
-                                          "HKCU",
-                                          "HKU",
-                                          "HKCC"};
-    for (const char* other : kOthers)
-        if (folded == other) return Hive::other;
-    return Hive::unknown;
-}
-
 // The lines of the decoded text, CR LF or LF ended.
 class Lines {
 public:
@@ -236,29 +216,17 @@ private:
             warn(lines_.number(), "unexpected text after the key name", line);
             return;
         }
-        std::string_view path = line.substr(1, close - 1);
-        const bool remove = !path.empty() && path.front() == '-';
-        if (remove) path.remove_prefix(1);
+        // A deletion line ("[-key]") is skipped here too: the registry is read
+        // as an export shows it, and no export deletes.
+        const std::string_view path = line.substr(1, close - 1);
         const std::size_t slash = path.find('\\');
-        const std::string_view hiveName = path.substr(0, slash);
-        const std::string_view below =
-            slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-        switch (hiveOf(hiveName)) {
-            case Hive::localMachine:
-                break;
-            case Hive::other:
-                return;  // a valid key of a hive the program never reads
-            case Hive::unknown:
-                warn(lines_.number(), "unknown root key", line);
-                return;
-        }
-        std::vector<std::string_view> names;
-        if (!splitKeyPath(below, names)) {
-            warn(lines_.number(), "empty key name in path", line);
+        if (fold(path.substr(0, slash)) != "HKEY_LOCAL_MACHINE") {
+            warn(lines_.number(), "only keys of HKEY_LOCAL_MACHINE are read", line);
             return;
         }
-        if (remove) {
-            removeKey(names, line);
+        std::vector<std::string_view> names;
+        if (slash != std::string_view::npos && !splitKeyPath(path.substr(slash + 1), names)) {
+            warn(lines_.number(), "empty key name in path", line);
             return;
         }
         std::size_t key = 0;
@@ -275,20 +243,6 @@ private:
         reg_.keys_.push_back(Key{std::string(name), {}, {}});
         reg_.keys_[parent].children.emplace(std::move(folded), index);
         return index;
-    }
-
-    void removeKey(const std::vector<std::string_view>& names, std::string_view line) {
-        if (names.empty()) {
-            warn(lines_.number(), "the root key cannot be deleted", line);
-            return;
-        }
-        std::size_t key = 0;
-        for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-            const auto found = reg_.keys_[key].children.find(fold(names[i]));
-            if (found == reg_.keys_[key].children.end()) return;  // nothing to delete
-            key = found->second;
-        }
-        reg_.keys_[key].children.erase(fold(names.back()));
     }
 
     void valueLine(std::string_view line) {
@@ -310,8 +264,7 @@ private:
         while (pos < line.size() && isBlank(line[pos])) ++pos;
 
         RegValue value;
-        bool remove = false;
-        if (const char* problem = readData(line.substr(pos), value, remove)) {
+        if (const char* problem = readData(line.substr(pos), value)) {
             warn(lineNumber, problem, line);
             return;
         }
@@ -320,11 +273,7 @@ private:
             return;
         }
         if (section_ == Section::skipped) return;
-        auto& values = reg_.keys_[current_].values;
-        if (remove)
-            values.erase(fold(name));
-        else
-            values[fold(name)] = std::move(value);
+        reg_.keys_[current_].values[fold(name)] = std::move(value);
     }
 
     // A quoted text at s[pos] with its \\ \" \n \r \0 escapes; any other
@@ -355,7 +304,7 @@ private:
     }
 
     // The data after "=". Returns why it cannot be read, or nullptr.
-    const char* readData(std::string_view data, RegValue& value, bool& remove) {
+    const char* readData(std::string_view data, RegValue& value) {
         if (!data.empty() && data.front() == '"') {
             std::string text;
             std::size_t pos = 0;
@@ -364,11 +313,6 @@ private:
             value.type = kRegSz;
             value.data.assign(text.begin(), text.end());
             value.data.push_back(0);
-            return nullptr;
-        }
-        if (!data.empty() && data.front() == '-') {
-            if (!onlyCommentLeft(data.substr(1))) return "unexpected text after -";
-            remove = true;
             return nullptr;
         }
         if (startsWithNoCase(data, "dword:")) {

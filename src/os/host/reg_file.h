@@ -39,8 +39,7 @@ private:
         std::map<std::string, RegValue> values;       // folded name -> value
     };
 
-    // keys_[0] is HKEY_LOCAL_MACHINE itself. A deleted key is only unlinked
-    // from its parent, so indexes stay valid while the file is parsed.
+    // keys_[0] is HKEY_LOCAL_MACHINE itself.
     std::vector<Key> keys_ = std::vector<Key>(1);
 
     static RegistryFile parseText(const std::string& fileBytes, const std::string& source,

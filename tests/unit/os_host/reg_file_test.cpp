@@ -77,29 +77,14 @@ TEST(RegistryFileValues, EachValueFormGivesItsTypeAndTheBytesTheAnsiQueryReturns
     }
 }
 
-TEST(RegistryFileScripts, DeletionsMergesAndOtherHivesShapeTheTree) {
+TEST(RegistryFileTree, KeysAndValuesLandWhereTheExportPutsThem) {
     struct Case {
         const char* label;
         std::string body;             // after the version 5 header
         std::string present, absent;  // "key path:value name", blank-separated
     };
-    const std::string T = hklm("T"), a = "\"a\"=\"1\"\r\n";
+    const std::string a = "\"a\"=\"1\"\r\n";
     const Case cases[] = {
-        {"a value deleted by name=-", T + a + "\"b\"=\"2\"\r\n\"A\"=-\r\n", "T:b", "T:a"},
-        {"the default value deleted by @=-", T + "@=\"1\"\r\n@=-\r\n", "", "T:"},
-        {"a key deleted with its subtree; later values of the deleted key go nowhere",
-         T + "\"keep\"=\"1\"\r\n" + hklm("T\\Sub") + a + hklm("T\\Sub\\Deep") + a +
-             "[-HKEY_LOCAL_MACHINE\\t\\sub]\r\n\"stray\"=\"1\"\r\n",
-         "T:keep", "T\\Sub:a T\\Sub\\Deep:a T:stray T\\Sub:stray"},
-        {"a key re-created after its deletion starts empty",
-         T + "\"old\"=\"1\"\r\n[-HKEY_LOCAL_MACHINE\\T]\r\n" + T + a, "T:a", "T:old"},
-        {"deleting a key that does not exist changes nothing",
-         T + a + "[-HKEY_LOCAL_MACHINE\\Nothing\\Here]\r\n", "T:a", ""},
-        {"keys of other hives are skipped with their values",
-         "[HKEY_CURRENT_USER\\T]\r\n\"user\"=\"1\"\r\n" + T + a +
-             "[HKEY_USERS\\.DEFAULT\\T]\r\n\"users\"=\"1\"\r\n",
-         "T:a", "T:user T:users .DEFAULT\\T:users"},
-        {"the short hive name HKLM", "[HKLM\\T]\r\n" + a, "T:a", ""},
         {"values on the hive itself", "[HKEY_LOCAL_MACHINE]\r\n" + a, ":a", ""},
         {"Wow6432Node right after Software is folded away",
          hklm("SOFTWARE\\Wow6432Node\\K") + a + hklm("Software\\WOW6432NODE\\K\\Sub") + a,
@@ -107,9 +92,6 @@ TEST(RegistryFileScripts, DeletionsMergesAndOtherHivesShapeTheTree) {
         {"Wow6432Node anywhere else is an ordinary key",
          hklm("Software\\K\\Wow6432Node\\X") + a + hklm("System\\Wow6432Node\\Y") + a,
          "Software\\K\\Wow6432Node\\X:a System\\Wow6432Node\\Y:a", "Software\\K\\X:a System\\Y:a"},
-        {"deleting through Wow6432Node deletes the folded key",
-         hklm("Software\\K") + a + "[-HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\K]\r\n", "",
-         "Software\\K:a"},
         {"comments, blank lines and indented lines",
          "; comment\r\n# also\r\n\r\n   [HKEY_LOCAL_MACHINE\\T]   \r\n\t" + a +
              "  ; \"b\"=\"1\"\r\n",
@@ -160,7 +142,8 @@ TEST(RegistryFileSubkeys, EnumerateSortedByUpperCaseNameAsWindowsDoes) {
     EXPECT_EQ(p.warnings.str(), "");
 }
 
-// One bad line a row. A bad key line also drops the values under it.
+// One bad line a row. A bad key line also drops the values under it. Lines
+// no export writes (deletions, other hives) are bad lines too.
 TEST(RegistryFileBadLines, EachIsSkippedWithOneWarningAndTheRestStillReads) {
     const std::string badValues = R"("v"=qword:1
 "v"="abc
@@ -175,14 +158,16 @@ TEST(RegistryFileBadLines, EachIsSkippedWithOneWarningAndTheRestStillReads) {
 "v"=hex(2:01
 "v"=hex(zz):01
 "v"=hex(123456789):01
-"v"=-x
+"before"=-
 this is not a registry line
 REGEDIT4)";
     const std::string badKeys = R"([HKEY_LOCAL_MACHINE\Software\Bad
 [HKEY_LOCAL_MACHINE\Software\Bad] junk
 [HKEY_NOWHERE\Software\Bad]
 [HKEY_LOCAL_MACHINE\Software\\Bad]
-[-HKEY_LOCAL_MACHINE])";
+[-HKEY_LOCAL_MACHINE\Software\T]
+[HKEY_CURRENT_USER\Software\T]
+[HKLM\Software\T])";
     for (const bool keyLine : {false, true}) {
         std::istringstream lines(keyLine ? badKeys : badValues);
         for (std::string line; std::getline(lines, line);) {
@@ -200,7 +185,7 @@ REGEDIT4)";
     }
 }
 
-TEST(RegistryFileBadLines, ValueBeforeAnyKeyAndMissingHeaderAreWarned) {
+TEST(RegistryFileBadLines, ValueBeforeAnyKeyMissingHeaderAndOtherHivesAreWarned) {
     Parsed early(kHeader5 + "\"v\"=\"1\"\r\n" + kTestKey);
     EXPECT_EQ(lineCount(early.warnings.str()), 1u) << early.warnings.str();
     EXPECT_EQ(early.reg.subkeys("Software\\T"), std::vector<std::string>{});
@@ -208,6 +193,11 @@ TEST(RegistryFileBadLines, ValueBeforeAnyKeyAndMissingHeaderAreWarned) {
     Parsed noHeader(kTestKey + "\"v\"=hex(2):41,00,00,00\r\n");
     EXPECT_EQ(lineCount(noHeader.warnings.str()), 1u) << noHeader.warnings.str();
     EXPECT_EQ(typed(noHeader.reg, "Software\\T", "v"), "2:A\0"s);
+    // An export of another hive is an empty registry, with one warning a key.
+    Parsed user(kHeader5 + "[HKEY_CURRENT_USER\\Software\\T]\r\n\"v\"=\"1\"\r\n" +
+                "[HKEY_CURRENT_USER\\Software\\T\\Sub]\r\n");
+    EXPECT_EQ(lineCount(user.warnings.str()), 2u) << user.warnings.str();
+    EXPECT_EQ(user.reg.subkeys(""), std::vector<std::string>{});
     // A long bad line is quoted shortened.
     Parsed longLine(kHeader5 + kTestKey + std::string(100000, 'x') + "\r\n");
     EXPECT_EQ(lineCount(longLine.warnings.str()), 1u);
