@@ -255,7 +255,7 @@ IniEngine::CachedFile* IniEngine::current(const std::string& file, int& error) {
                        static_cast<unsigned char>(scratch_[1]) == 0xFE;
     if (utf16)
         scratch_ = utf16leToUtf8(reinterpret_cast<const unsigned char*>(scratch_.data()) + 2,
-                                 scratch_.size() - 2);
+                                 scratch_.size() - 2, true);
     const std::string_view bytes(scratch_);
     CachedFile* entry = nullptr;
     if (it != cache_.end() && sameBytes(it->second.doc, bytes)) {
