@@ -20,7 +20,7 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount) {
+std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount, bool escapedBytes) {
     std::string out;
     out.reserve(byteCount);
     const std::size_t units = byteCount / 2;
@@ -34,8 +34,10 @@ std::string utf16leToUtf8(const unsigned char* p, std::size_t byteCount) {
                 ++i;
             }
         }
-        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-        appendUtf8(out, u);
+        if (escapedBytes && u >= 0xDC80 && u <= 0xDCFF)
+            out += static_cast<char>(u - 0xDC00);
+        else
+            appendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
     }
     return out;
 }
@@ -75,6 +77,7 @@ std::string utf8ToUtf16le(std::string_view text) {
         const std::size_t len = decodeUtf8(text, i, cp);
         if (len == 0) {
             cp = static_cast<unsigned char>(text[i]);
+            if (cp >= 0x80) cp += 0xDC00;
             i += 1;
         } else {
             i += len;

@@ -191,6 +191,7 @@ bool HostSystem::ledAway(const std::string& path, bool withLast) {
 }
 
 void HostSystem::appendToFile(const std::string& path, const std::string& bytes) {
+    ini_.forget();
     if (ledAway(path, true)) throwErrno(ELOOP);
     const int fd = open(hostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) throwErrno(errno);
@@ -330,6 +331,7 @@ std::string HostSystem::findProgram(const std::string& name) const {
 }
 
 std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& commandLine) {
+    ini_.forget();  // the program may write INI files the engine has read
     const auto words = splitCommandLine(commandLine);
     if (words.empty()) throwErrno(ENOENT);
     const std::string first = lowerAscii(words[0]);
@@ -347,6 +349,7 @@ std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& command
 
 std::unique_ptr<Process> HostSystem::shellOpen(const std::string& programPath,
                                                const std::string& parameters) {
+    ini_.forget();
     const std::string program = hostPath(programPath);
     if (!isExecutableFile(program)) return nullptr;
     std::vector<std::string> args{program};

@@ -3,6 +3,7 @@
 // Files are addressed by their host (POSIX) path.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,23 +21,14 @@ public:
                      const std::string& file);
     std::string getSectionNames(std::size_t bufferSize, const std::string& file);
 
+    // The last file read or written is kept while its identity, size and
+    // time stay as they were. The program is single-threaded, and the only
+    // other writers are the programs it starts: so the kept file is dropped
+    // whenever the program starts a program or appends to a file, and a
+    // change that leaves all four alike cannot slip by.
+    void forget() { doc_.reset(); }
+
 private:
-    // One "[name]" header and the lines under it, kept as the file holds them
-    // so that a write can put back every byte it does not change.
-    struct Section {
-        std::string name;  // between the brackets, trimmed; "" for the lines before any header
-        std::string text;  // bytes from the start of the header line up to the next header
-        std::unordered_map<std::string, std::size_t> keys;  // folded key -> offset of first line
-        std::size_t insertAt = 0;  // just past the last non-blank line and its line end
-    };
-
-    struct Document {
-        std::vector<Section> sections;  // [0]: what precedes the first header
-        std::unordered_map<std::string, std::size_t> sectionIndex;  // folded name -> first one
-        std::size_t size = 0;                                       // bytes in all texts
-    };
-
-    // What tells one state of a file from another without reading it.
     struct Stamp {
         std::uint64_t device = 0, inode = 0, size = 0;
         std::int64_t mtimeNs = 0;
@@ -45,52 +37,51 @@ private:
         }
     };
 
-    struct CachedFile {
-        Stamp stamp;
-        // The file's last change may share its timestamp with a change still to
-        // come; until the clock has moved past it, the bytes are checked on use.
-        bool racy = true;
-        Document doc;
-        bool utf16 = false;  // the file is UTF-16LE with a byte-order mark; doc holds its text
-        std::uint64_t lastUse = 0;
+    struct Section {
+        std::string name;       // between the brackets, trimmed
+        std::size_t begin = 0;  // where its header line starts in the text
     };
 
-    // The parsed file as it is now, or nullptr with errno's value in `error`
-    // (ENOENT for a missing file).
-    CachedFile* current(const std::string& file, int& error);
-    CachedFile& freshEntry(const std::string& file);
-    bool readFile(const std::string& file, Stamp& stamp, int& error);
+    // A file as the engine last read or wrote it, every byte kept so that a
+    // write can put back what it does not change. A UTF-16 file is held in
+    // the ANSI code page.
+    struct Document {
+        std::string path;
+        Stamp stamp;
+        bool utf16 = false;
+        std::string text;
+        std::vector<Section> sections{Section{}};  // [0]: the lines before the first header
+        std::unordered_map<std::string, std::size_t> firstSection;  // by folded name
+    };
+
+    // Where a section holds a key, and where a key it lacks goes: just past
+    // its last non-blank line.
+    struct Place {
+        std::size_t keyLine = std::string::npos;
+        std::size_t insertAt = 0;
+    };
+
     // Mode and owner of the file a write replaces (none for a new file).
     struct Keep {
         bool exists = false;
         std::uint32_t mode = 0, uid = 0, gid = 0;
     };
-    bool replaceFile(const std::string& target, const Keep& keep, Stamp& written);
 
-    bool mayShareTimestamp(const std::string& file, const Stamp& stamp, std::int64_t clockNs);
-    bool changesAlwaysRestamp(const std::string& file, std::uint64_t device);
-    std::string besideName(const std::string& target, const char* tag);
+    // The file as it is now, or nullptr with errno's value in `error`
+    // (ENOENT for a missing file).
+    Document* load(const std::string& file, int& error);
+    static void findSections(Document& doc);
+    static Place find(const Document& doc, std::size_t section, std::string_view key);
+    static void splice(Document& doc, std::size_t section, std::size_t at, std::size_t length,
+                       const std::string& text);
+    bool replaceFile(const std::string& target, const Keep& keep, std::string_view bytes,
+                     Stamp& written);
+    std::string besideName(const std::string& target);
     void removeStaleTemporaries(const std::string& target);
 
-    static Document parse(std::string_view bytes);
-    static void appendText(Document& doc, std::string_view bytes);
-    static void appendLine(Document& doc, std::string_view line);
-    static bool sameBytes(const Document& doc, std::string_view bytes);
-    static bool extendedBy(const Document& doc, std::string_view bytes);
-    static void replaceKeyLine(Document& doc, Section& section, std::size_t offset,
-                               const std::string& line);
-    static void insertKeyLine(Document& doc, Section& section, const std::string& foldedKey,
-                              const std::string& line);
-    static void appendSection(Document& doc, const std::string& name, const std::string& foldedKey,
-                              const std::string& line);
-    void serialize(const Document& doc);
-
-    std::unordered_map<std::string, CachedFile> cache_;  // by the path the caller gave
-    std::unordered_map<std::uint64_t, bool> restamps_;   // by file system (st_dev)
-    std::unordered_set<std::string> swept_;              // targets checked for stale temporaries
-    std::uint64_t useCounter_ = 0;
+    std::optional<Document> doc_;
+    std::unordered_set<std::string> swept_;  // targets checked for stale temporaries
     std::uint64_t tempCounter_ = 0;
-    std::string scratch_;  // a file's bytes on their way in or out
 };
 
 }  // namespace quillet::os::host

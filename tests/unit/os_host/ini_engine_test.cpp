@@ -12,6 +12,9 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <utility>
+
+#include "support/fake_system.h"
 
 namespace quillet::os::host {
 namespace {
@@ -49,12 +52,10 @@ struct stat statOf(const std::string& file) {
     EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
     return st;
 }
-// Sets the modification time this many seconds from now.
-void setMtimeFromNow(const std::string& file, long seconds) {
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    t.tv_sec += seconds;
-    const timespec times[2] = {t, t};
+// Sets the modification time this many seconds after a fixed moment.
+constexpr long kStart = 1577836800;
+void setTime(const std::string& file, long seconds) {
+    const timespec times[2] = {{kStart + seconds, 0}, {kStart + seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
@@ -95,13 +96,27 @@ TEST_F(IniEngineWrite, ReplacesInsertsOrAppendsAndKeepsEveryOtherByte) {
         {"[A]\r\nk=v", "B", "k", "v", "[A]\r\nk=v\r\n[B]\r\nk=v\r\n"},
         {"[A]\nk=v\n", "B", "k", "v", "[A]\nk=v\n[B]\r\nk=v\r\n"},
         {"", "B", "k", "v", "[B]\r\nk=v\r\n"},
+        // Written texts that make sections of their own.
+        {"[S]\r\nk=1\r\n[U]\r\nu=1\r\n", "S", "k", "x\r\n[Injected]\r\ny=4",
+         "[S]\r\nk=x\r\n[Injected]\r\ny=4\r\n[U]\r\nu=1\r\n"},
+        {"[S]\r\n[U]\r\nu=1\r\n", "S", "[T]", "2", "[S]\r\n[T]=2\r\n[U]\r\nu=1\r\n"},
     };
+    const std::pair<const char*, const char*> probes[] = {
+        {"Main", "Key"}, {"Other", "Key"}, {"A", "k1"}, {"A", "k2"},       {"B", "k"},
+        {"S", "b"},      {"s", "b"},       {"S", "k"},  {"Injected", "y"}, {"U", "u"}};
     for (const auto& c : cases) {
         put(path("a.ini"), c[0]);
         IniEngine engine;
-        engine.getString(c[1], c[2], "", 10, path("a.ini"));  // warm the cache
         EXPECT_TRUE(engine.writeString(c[1], c[2], c[3], path("a.ini")));
         EXPECT_EQ(get(path("a.ini")), c[4]) << c[0];
+        // What the engine keeps of the file after the write is the file.
+        IniEngine fresh;
+        EXPECT_EQ(engine.getSectionNames(500, path("a.ini")),
+                  fresh.getSectionNames(500, path("a.ini")));
+        for (const auto& [s, k] : probes)
+            EXPECT_EQ(engine.getString(s, k, "-", 100, path("a.ini")),
+                      fresh.getString(s, k, "-", 100, path("a.ini")))
+                << c[0] << s << k;
     }
 }
 
@@ -127,8 +142,7 @@ TEST_F(IniEngineWrite, RemovesTemporariesThatAKilledWriterLeft) {
     const std::set<std::string> kept{".a.ini.~" + alive + ".1", ".a.ini.~x.1",
                                      ".b.ini.~" + dead + ".1", ".a.ini.old" + dead + ".1"};
     for (const auto& name : kept) put(path(name), "");
-    for (const auto& name : {".a.ini.~" + dead + ".3", ".a.ini.probe" + dead + ".2"})
-        put(path(name), "x");
+    put(path(".a.ini.~" + dead + ".3"), "x");
     IniEngine engine;
     ASSERT_TRUE(engine.writeString("S", "k", "v", path("a.ini")));
     std::set<std::string> expected = kept;
@@ -158,51 +172,71 @@ TEST_F(IniEngineWrite, ReplacesTheFileWholeAndKeepsItsMode) {
     EXPECT_EQ(statOf(path("new.ini")).st_mode & 07777, 0666u & ~mask);
 }
 
-TEST_F(IniEngineCache, SeesEveryChangeMadeOutside) {
-    struct Step {
-        const char* name;
-        char how;  // p: rewrite in place, a: append, r: replace by rename, d: delete
-        std::string bytes, section, key, expected, names;
-    };
-    const Step steps[] = {
-        {"same size, same inode", 'p', "[S]\r\nk=2\r\n", "S", "k", "2", "S\0"s},
-        {"whole lines appended", 'a', "\r\n\r\n[T]\r\nx=9\r\n", "T", "x", "9", "S\0T\0"s},
-        {"lines appended to the last section", 'a', "y=8\r\n", "T", "y", "8", "S\0T\0"s},
-        {"rewritten without a final line end", 'p', "[S]\r\nk=1\r\nnew", "S", "k", "1", "S\0"s},
-        {"a tail that continues the last line", 'a', "key=7\r\n", "S", "newkey", "7", "S\0"s},
-        {"replaced by rename", 'r', "[R]\r\nk=r\r\n", "R", "k", "r", "R\0"s},
-        {"deleted", 'd', "", "R", "k", "d", ""},
-        {"created again", 'p', "[N]\r\nk=n\r\n", "N", "k", "n", "N\0"s},
-    };
-    const std::string file = path("a.ini");
-    put(file, "[S]\r\nk=1\r\n");
-    IniEngine engine;
-    ASSERT_EQ(engine.getString("S", "k", "d", 100, file), "1");
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.name);
-        if (s.how == 'p' || s.how == 'a') put(file, s.bytes, s.how == 'a');
-        if (s.how == 'r') put(file + ".new", s.bytes);
-        const int moved = s.how == 'r' ? ::rename((file + ".new").c_str(), file.c_str()) : 0;
-        ASSERT_EQ(s.how == 'd' ? ::unlink(file.c_str()) : moved, 0);
-        EXPECT_EQ(engine.getString(s.section, s.key, "d", 100, file), s.expected);
-        EXPECT_EQ(engine.getSectionNames(5000, file), s.names);
+// The host's ANSI code page is UTF-8, so text written into a UTF-16 file
+// may hold bytes that are no UTF-8 character (a Latin-1 device name from an
+// ANSI export). Each must come back as written, or the next run misses its
+// section and adds it again.
+TEST_F(IniEngineWrite, EveryByteStringReadsBackFromAUtf16File) {
+    const std::string names[] = {
+        "caf\xE9",     "\xFF",         "\xC3",         "\xC3\xA9 valid",   "\xE9\xC3\xA9",
+        "\xC0\xAF",    "\xED\xA0\x80", "\xED\xB2\x80", "\xF4\x90\x80\x80", "\xF0\x9F\x98\x80\xF0",
+        "\xEF\xBF\xBD"};
+    const std::string file = path("u.ini");
+    for (const std::string& name : names) {
+        SCOPED_TRACE(::testing::PrintToString(name));
+        put(file, "\xFF\xFE");
+        for (int run = 0; run < 3; ++run) {
+            IniEngine engine;
+            if (engine.getString(name, "Type", "", 10, file).empty()) {
+                ASSERT_TRUE(engine.writeString(name, "Type", "1", file));
+            }
+            ASSERT_TRUE(engine.writeString("S", "v", name, file));
+            EXPECT_EQ(engine.getString("S", "v", "", 100, file), name);
+        }
+        IniEngine next;
+        EXPECT_EQ(next.getSectionNames(100, file), name + '\0' + "S" + '\0');
+        EXPECT_EQ(next.getString("S", "v", "", 100, file), name);
+        EXPECT_EQ(get(file).substr(0, 4), "\xFF\xFE[\0"s);
     }
 }
 
-TEST_F(IniEngineCache, SameStampDoesNotHideAChangeWhileTheClockIsOnIt) {
-    // The file's time is ahead of the clock: a change that keeps inode, size
-    // and time must still be seen.
+// The file read is kept while its inode, size and time stay as they were,
+// and dropped when the run starts a program, which may leave all three alike.
+TEST_F(IniEngineCache, ReadsAgainWhatChangedOrWhatAStartedProgramMayHaveChanged) {
+    struct Step {
+        const char* name;
+        char how;  // p: rewrite in place, r: replace by rename, d: delete, x: printf by a program
+        std::string bytes;
+        long seconds;  // the file's time after the step, from the start
+        std::string expected;
+    };
+    const Step steps[] = {
+        {"another time", 'p', "[S]\r\nk=2\r\n", 1, "2"},
+        {"another file", 'r', "[S]\r\nk=3\r\n", 1, "3"},
+        {"another size", 'p', "[S]\r\nk=44\r\n", 1, "44"},
+        {"by a program, all alike", 'x', "[S]\\r\\nk=55\\r\\n", 1, "55"},
+        {"deleted", 'd', "", 1, "d"},
+        {"created again", 'p', "[S]\r\nk=6\r\n", 1, "6"},
+    };
     const std::string file = path("a.ini");
     put(file, "[S]\r\nk=1\r\n");
-    setMtimeFromNow(file, 3600);
-    IniEngine engine;
-    ASSERT_EQ(engine.getString("S", "k", "d", 100, file), "1");
-    const struct stat before = statOf(file);
-    put(file, "[S]\r\nk=2\r\n");
-    const timespec times[2] = {before.st_mtim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-    ASSERT_EQ(statOf(file).st_ino, before.st_ino);
-    EXPECT_EQ(engine.getString("S", "k", "d", 100, file), "2");
+    setTime(file, 0);
+    testing::FakeSystem os(dir_);
+    ASSERT_EQ(os.iniGetString("S", "k", "d", 100, file), "1");
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.how == 'x') {
+            ASSERT_EQ(os.startCommandLine("cmd /c printf '" + s.bytes + "' >" + file, 0)
+                          ->wait(os::kWaitInfinite),
+                      os::kWaitObject0);
+        }
+        if (s.how == 'p') put(file, s.bytes);
+        if (s.how == 'r') put(file + ".new", s.bytes);
+        const int moved = s.how == 'r' ? ::rename((file + ".new").c_str(), file.c_str()) : 0;
+        ASSERT_EQ(s.how == 'd' ? ::unlink(file.c_str()) : moved, 0);
+        if (s.how != 'd') setTime(file, s.seconds);
+        EXPECT_EQ(os.iniGetString("S", "k", "d", 100, file), s.expected);
+    }
 }
 
 }  // namespace
