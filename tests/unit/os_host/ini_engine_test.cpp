@@ -226,7 +226,7 @@ TEST_F(IniEngineCache, ReadsAgainWhatChangedOrWhatAStartedProgramMayHaveChanged)
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
         if (s.how == 'x') {
-            ASSERT_EQ(os.startCommandLine("cmd /c printf '" + s.bytes + "' >" + file, 0)
+            ASSERT_EQ(os.startCommandLine("cmd /c printf '" + s.bytes + "' >" + file)
                           ->wait(os::kWaitInfinite),
                       os::kWaitObject0);
         }
