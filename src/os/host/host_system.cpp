@@ -133,23 +133,17 @@ void HostSystem::sleep(std::uint32_t ms) {
 std::string HostSystem::timeSeparator() { return ":"; }
 
 const RegistryFile& HostSystem::registry() {
-    // The parsed file is kept while the file on disk is unchanged, so that a
-    // run's many reads cost one parse.
-    const std::string path = machine_ + "/registry.reg";
-    FileStamp stamp;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        stamp.exists = true;
-        stamp.size = static_cast<std::uint64_t>(st.st_size);
-        stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-        stamp.mtimeNs =
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    }
-    if (!registry_ || !(stamp == registryStamp_)) {
-        registry_ = std::make_unique<RegistryFile>(RegistryFile::load(path, std::cerr));
-        registryStamp_ = stamp;
-    }
+    // Parsed once for a run's many reads: the program never writes the
+    // registry, and what it starts (which may) drops the parse.
+    if (!registry_)
+        registry_ = std::make_unique<RegistryFile>(
+            RegistryFile::load(machine_ + "/registry.reg", std::cerr));
     return *registry_;
+}
+
+void HostSystem::forgetReads() {
+    ini_.forget();
+    registry_.reset();
 }
 
 std::optional<RegValue> HostSystem::regQueryValue(const std::string& keyPath,
@@ -331,7 +325,7 @@ std::string HostSystem::findProgram(const std::string& name) const {
 }
 
 std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& commandLine) {
-    ini_.forget();  // the program may write INI files the engine has read
+    forgetReads();  // the program may write what was read
     const auto words = splitCommandLine(commandLine);
     if (words.empty()) throwErrno(ENOENT);
     const std::string first = lowerAscii(words[0]);
@@ -349,7 +343,7 @@ std::unique_ptr<Process> HostSystem::startCommandLine(const std::string& command
 
 std::unique_ptr<Process> HostSystem::shellOpen(const std::string& programPath,
                                                const std::string& parameters) {
-    ini_.forget();
+    forgetReads();
     const std::string program = hostPath(programPath);
     if (!isExecutableFile(program)) return nullptr;
     std::vector<std::string> args{program};

@@ -56,6 +56,8 @@ public:
 
 private:
     const RegistryFile& registry();
+    // What the program starts may change the registry and INI files.
+    void forgetReads();
     // Whether the confinement refuses `path`.
     bool ledAway(const std::string& path, bool withLast);
     std::string findProgram(const std::string& name) const;
@@ -63,14 +65,6 @@ private:
     std::string machine_;
     IniEngine ini_;
     std::unique_ptr<RegistryFile> registry_;
-    struct FileStamp {
-        bool exists = false;
-        std::uint64_t size = 0, inode = 0;
-        std::int64_t mtimeNs = 0;
-        bool operator==(const FileStamp& o) const {
-            return exists == o.exists && size == o.size && inode == o.inode && mtimeNs == o.mtimeNs;
-        }
-    } registryStamp_;
     WriteConfinement confinement_;
 };
 
