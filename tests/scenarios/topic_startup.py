@@ -2,7 +2,7 @@
 type, the oversized log, the TOVA clean-up, the health-check run, the agent
 type gate, and the command text cut from a Windows command line."""
 
-from common import (DELETING_LOGS, HEALTH_CHECK, LOG, NO_LOGPARSER, REPORTS,
+from common import (DELETING_LOGS, HEALTH_CHECK, HEALTH_FILE, LOG, NO_LOGPARSER, REPORTS,
                     RUN_LINES, TOVA, agent, gate, run, scenario)
 from harness.registry import binary, dword, expand_sz, multi_sz, raw
 from harness.scenario import log_filler
@@ -90,6 +90,11 @@ SCENARIOS = [
              folders=["Configuration"]),
     scenario("health_check_word_in_lower_case_on_tova_agent",
              run("agthlthchk", *TOVA, HEALTH_CHECK, only=RUN_LINES, expect=NO_CLOSING),
+             # the device list is a RULK agent's: no record of its rebuild
+             run("AGTHLTHCHK", *TOVA, HEALTH_CHECK, only=RUN_LINES, expect={
+                 **NO_CLOSING, HEALTH_FILE: {"ini": {
+                     "SERVICE": {"status": "1"},
+                     "CONFIGURATION": {"status": None, "errdesc": None}}}}),
              registry=agent("TOVA"), folders=["Configuration"]),
     scenario("health_check_word_needs_no_agent_type",
              run("AgtHlthChk", HEALTH_CHECK, only=RUN_LINES), registry=agent(None),
