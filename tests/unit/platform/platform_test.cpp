@@ -148,10 +148,11 @@ TEST(StatusReport, IsWholeWithItsDescOnOneLineThenPausesOrIsLoggedAndLeftOut) {
             << allowed;
         // No partial report is left for the agent to upload.
         EXPECT_EQ(f.reportFiles().size(), whole ? 1u : 0u) << allowed;
-        EXPECT_EQ(
-            f.read(name).find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X\r\n") !=
-                std::string::npos,
-            whole);
+        // Month before day, the hour without a leading zero.
+        EXPECT_EQ(f.read(name).find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X"
+                                    "\r\nSysID=\r\nLastRunDateTime=12/05/2026 4:13:01\r\n") !=
+                      std::string::npos,
+                  whole);
         EXPECT_EQ(f.os.clock - start, whole ? 2 : 0) << "the 2 s pause after a whole report";
         EXPECT_EQ(f.run.statusDescription, "");
     }
