@@ -113,16 +113,3 @@ SCENARIOS += [scenario("type_%s_ends_at_gate" % name, gate("LOG,TYPE"), registry
                   ("dword", dword(0x31)),              # taken as characters: "1"
                   ("empty_string", ""),                # reads as 0
               ]]
-
-# The command text is cut from a Windows command line: the program name,
-# quoted or not, and the one blank after it go; everything else stays.
-SCENARIOS += [scenario("command_text_of_" + name, gate(text, *TOVA, windows_command_line=line),
-                       registry=agent("TOVA"))
-              for name, line, text in [
-                  ("unquoted_program_name_and_two_blanks", "quillet.exe  AGTHLTHCHK",
-                   " AGTHLTHCHK"),
-                  ("quoted_program_name_with_blanks",
-                   '"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe" LOG, DATA', "LOG, DATA"),
-                  ("program_name_alone", "quillet.exe", ""),
-                  ("program_name_and_one_blank", "C:\\QTest\\quillet.exe ", ""),
-              ]]
