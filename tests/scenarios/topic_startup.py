@@ -38,9 +38,6 @@ SCENARIOS = [
     silent("installation_path_of_blanks_ends_silently",
            {"InstallationPath": "   ", "Type": "RULK"}),
     silent("missing_agent_key_ends_silently", None),
-    # REG_BINARY reads as the decimal of its first two bytes: far too short
-    silent("install_path_as_binary_ends_silently",
-           agent(InstallationPath=binary(b"C:\\QTest\\binary"))),
     silent("install_path_as_dword_ends_silently", agent(InstallationPath=dword(0x5C3A43))),
 
     # nine characters are enough; of a REG_MULTI_SZ the first string counts;
