@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Reads back what quillet.exe says about itself: the version resource (fixed
-and string parts) against the project version, the manifest's settings, no
-link time stamp, and symbols split off into quillet.debug.
+"""Reads back what the build can get wrong in quillet.exe: the version
+numbers of the resource and the manifest against the project version, no
+code page setting, no link time stamp, and symbols split off into
+quillet.debug.
 
     exe_identity.py QUILLET_EXE PROJECT_VERSION OBJCOPY"""
 import os
@@ -37,17 +38,13 @@ if fixed < 0 or struct.unpack_from("<4I", rsrc, fixed + 8) != (
         major << 16 | minor, patch << 16, major << 16 | minor, patch << 16):
     problems.append("the fixed version is not %s" % version)
 text = rsrc.decode("utf-16-le", "replace")
-for key, value in (("ProductVersion", version), ("FileVersion", version),
-                   ("ProductName", "Quillet"), ("CompanyName", "KORBOD"),
-                   ("OriginalFilename", "quillet.exe")):
-    if not re.search(key + "\0+" + re.escape(value) + "\0", text):
-        problems.append("no %s %r in the version resource" % (key, value))
-for needle in (rb'level="asInvoker"', rb"<longPathAware[^>]*>true</longPathAware>",
-               rb'version="%s.0"' % version.encode()):
-    if not re.search(needle, rsrc):
-        problems.append("the manifest lacks %s" % needle.decode())
-if rsrc.count(b"<supportedOS ") != 4 or b"activeCodePage" in rsrc:
-    problems.append("the manifest should name Windows 7 to 11 and keep the ANSI code page")
+for key in ("ProductVersion", "FileVersion"):
+    if not re.search(key + "\0+" + re.escape(version) + "\0", text):
+        problems.append("no %s %r in the version resource" % (key, version))
+if not re.search(rb'version="%s.0"' % version.encode(), rsrc):
+    problems.append("the manifest is not of version %s" % version)
+if b"activeCodePage" in rsrc:
+    problems.append("the manifest changes the ANSI code page")
 if (not sections.get(".gnu_debuglink", b"").startswith(b"quillet.debug\0")
         or any(name.startswith(".debug") for name in names)):
     problems.append("the symbols are not split off into quillet.debug")

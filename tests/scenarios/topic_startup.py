@@ -2,7 +2,7 @@
 type, the oversized log, the TOVA clean-up, the health-check run, the agent
 type gate, and the command text cut from a Windows command line."""
 
-from common import (DELETING_LOGS, HEALTH_CHECK, LOG, NO_LOGPARSER, REPORTS,
+from common import (DELETING_LOGS, HEALTH_CHECK, HEALTH_FILE, LOG, NO_LOGPARSER, REPORTS,
                     RUN_LINES, TOVA, agent, gate, run, scenario)
 from harness.registry import binary, dword, expand_sz, multi_sz, raw
 from harness.scenario import log_filler
@@ -38,9 +38,6 @@ SCENARIOS = [
     silent("installation_path_of_blanks_ends_silently",
            {"InstallationPath": "   ", "Type": "RULK"}),
     silent("missing_agent_key_ends_silently", None),
-    # REG_BINARY reads as the decimal of its first two bytes: far too short
-    silent("install_path_as_binary_ends_silently",
-           agent(InstallationPath=binary(b"C:\\QTest\\binary"))),
     silent("install_path_as_dword_ends_silently", agent(InstallationPath=dword(0x5C3A43))),
 
     # nine characters are enough; of a REG_MULTI_SZ the first string counts;
@@ -90,6 +87,11 @@ SCENARIOS = [
              folders=["Configuration"]),
     scenario("health_check_word_in_lower_case_on_tova_agent",
              run("agthlthchk", *TOVA, HEALTH_CHECK, only=RUN_LINES, expect=NO_CLOSING),
+             # the device list is a RULK agent's: no record of its rebuild
+             run("AGTHLTHCHK", *TOVA, HEALTH_CHECK, only=RUN_LINES, expect={
+                 **NO_CLOSING, HEALTH_FILE: {"ini": {
+                     "SERVICE": {"status": "1"},
+                     "CONFIGURATION": {"status": None, "errdesc": None}}}}),
              registry=agent("TOVA"), folders=["Configuration"]),
     scenario("health_check_word_needs_no_agent_type",
              run("AgtHlthChk", HEALTH_CHECK, only=RUN_LINES), registry=agent(None),
@@ -107,17 +109,4 @@ SCENARIOS += [scenario("type_%s_ends_at_gate" % name, gate("LOG,TYPE"), registry
                   ("dword_without_zero_byte", dword(0x4B4C5552)),
                   ("dword", dword(0x31)),              # taken as characters: "1"
                   ("empty_string", ""),                # reads as 0
-              ]]
-
-# The command text is cut from a Windows command line: the program name,
-# quoted or not, and the one blank after it go; everything else stays.
-SCENARIOS += [scenario("command_text_of_" + name, gate(text, *TOVA, windows_command_line=line),
-                       registry=agent("TOVA"))
-              for name, line, text in [
-                  ("unquoted_program_name_and_two_blanks", "quillet.exe  AGTHLTHCHK",
-                   " AGTHLTHCHK"),
-                  ("quoted_program_name_with_blanks",
-                   '"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe" LOG, DATA', "LOG, DATA"),
-                  ("program_name_alone", "quillet.exe", ""),
-                  ("program_name_and_one_blank", "C:\\QTest\\quillet.exe ", ""),
               ]]

@@ -121,7 +121,7 @@ SCENARIOS = [
                       "Datadirectory\\emptydir\\inner\\innermost", "Datadirectory\\数据"],
              **young_links(True), on_target={"wine": young_links(False)}),
 
-    # Host only (the clock moves). The creation day counts, not the
+    # The host moves the clock. The creation day counts, not the
     # modification time (one file was modified long before its birth, one
     # after); emptied subfolders go, the swept folder stays; DATA does not
     # sweep Tarsel, the health-check run sweeps no data folder but
@@ -144,7 +144,7 @@ SCENARIOS = [
                         "Datadirectory\\linked"),
                  **have(TARSEL, *outside_tree(AGED)), "Datadirectory": {"folder": True},
                  REPORTS: {"count": 3}}),
-             targets=("host",), folders=["Configuration"],
+             folders=["Configuration"],
              files={"Datadirectory\\modified_long_ago.dat": {"size": 10, "age_days": 100},
                     "Datadirectory\\modified_later.dat": {"size": 10, "modified_days_ago": -30},
                     "Datadirectory\\sub\\deep\\nested.dat": TEN,
@@ -154,45 +154,41 @@ SCENARIOS = [
                     "ApplicationLog\\file_link.log": {
                         "target": AGED + "\\single\\old_single.log", "age_days": 30},
                     "Datadirectory\\data_link": AGED + "\\data",
-                    "Datadirectory\\linked\\file_link.dat": AGED + "\\single\\old_single.log"}),
+                    "Datadirectory\\linked\\file_link.dat": AGED + "\\single\\old_single.log"},
+             # the same limits under Wine, where files are dated instead
+             on_target={"wine": {"links": {}, "runs": [
+                 health(expect={
+                     **have("NDatapost\\Error\\day7.xml", "Datadirectory\\day15.dat"),
+                     **gone("NDatapost\\Error\\day8.xml", "NDatapost\\Error\\sub"),
+                     "NDatapost\\Error": {"folder": True}}),
+                 sized("DATA", DELETING_DATA, expect={
+                     **have("Datadirectory\\day14.dat", "Datadirectory\\future.dat",
+                            "Tarsel\\Datadirectory\\old.dat"),
+                     **gone("Datadirectory\\day15.dat", "Datadirectory\\readonly_old.dat",
+                            "Datadirectory\\sub")})], "files": {
+                 "NDatapost\\Error\\day7.xml": kept_day(7),
+                 "NDatapost\\Error\\day8.xml": gone_day(8),
+                 "NDatapost\\Error\\sub\\day8.xml": gone_day(8),
+                 "Datadirectory\\day14.dat": kept_day(14), "Datadirectory\\day15.dat": gone_day(15),
+                 "Datadirectory\\future.dat": kept_day(-2),
+                 "Datadirectory\\readonly_old.dat": {**gone_day(40), "readonly": True},
+                 "Datadirectory\\sub\\deep\\old.dat": gone_day(30),
+                 "Tarsel\\Datadirectory\\old.dat": gone_day(30)}}}),
     # every run of a TOVA agent sweeps both data folders with 45 days, even
-    # one that ends at the gate
+    # one that ends at the gate (under Wine one run over dated files)
     scenario("tova_clean_up_keeps_45_days_and_deletes_46",
              gate("LOG", *TOVA, days_later=45, expect=have(*TOVA_FILES)),
              gate("LOG", *TOVA, days_later=46, expect={
                  **gone(*TOVA_FILES, "Tarsel\\Datadirectory\\sub"),
                  **have("Datadirectory", "Tarsel\\Datadirectory", state={"folder": True})}),
-             targets=("host",), registry=agent("TOVA"), files={p: TEN for p in TOVA_FILES}),
-
-    # The same limits under Wine, where files are dated instead.
-    scenario("sweeps_by_creation_day_under_wine",
-             health(expect={**have("NDatapost\\Error\\day7.xml", "Datadirectory\\day15.dat"),
-                            **gone("NDatapost\\Error\\day8.xml", "NDatapost\\Error\\sub"),
-                            "NDatapost\\Error": {"folder": True}}),
-             sized("DATA", DELETING_DATA, expect={
-                 **have("Datadirectory\\day14.dat", "Datadirectory\\future.dat",
-                        "Tarsel\\Datadirectory\\old.dat"),
-                 **gone("Datadirectory\\day15.dat", "Datadirectory\\readonly_old.dat",
-                        "Datadirectory\\sub")}),
-             targets=("wine",), folders=["Configuration"],
-             files={"NDatapost\\Error\\day7.xml": kept_day(7),
-                    "NDatapost\\Error\\day8.xml": gone_day(8),
-                    "NDatapost\\Error\\sub\\day8.xml": gone_day(8),
-                    "Datadirectory\\day14.dat": kept_day(14),
-                    "Datadirectory\\day15.dat": gone_day(15),
-                    "Datadirectory\\future.dat": kept_day(-2),
-                    "Datadirectory\\readonly_old.dat": {**gone_day(40), "readonly": True},
-                    "Datadirectory\\sub\\deep\\old.dat": gone_day(30),
-                    "Tarsel\\Datadirectory\\old.dat": gone_day(30)}),
-    scenario("tova_clean_up_under_wine_keeps_45_days_and_deletes_46",
-             gate("LOG", *TOVA, expect={
-                 **have("Datadirectory\\day45.dat", "Tarsel\\Datadirectory\\day45.dat"),
-                 **gone("Datadirectory\\day46.dat", "Tarsel\\Datadirectory\\sub")}),
-             targets=("wine",), registry=agent("TOVA"),
-             files={"Datadirectory\\day45.dat": kept_day(45),
-                    "Datadirectory\\day46.dat": gone_day(46),
-                    "Tarsel\\Datadirectory\\day45.dat": kept_day(45),
-                    "Tarsel\\Datadirectory\\sub\\day46.dat": gone_day(46)}),
+             registry=agent("TOVA"), files={p: TEN for p in TOVA_FILES},
+             on_target={"wine": {
+                 "runs": [gate("LOG", *TOVA, expect={
+                     **have("Datadirectory\\a45.dat", "Tarsel\\Datadirectory\\b45.dat"),
+                     **gone(*TOVA_FILES, "Tarsel\\Datadirectory\\sub")})],
+                 "files": {**{p: gone_day(46) for p in TOVA_FILES},
+                           "Datadirectory\\a45.dat": kept_day(45),
+                           "Tarsel\\Datadirectory\\b45.dat": kept_day(45)}}}),
 
     # The count is of the folder's own files (not a subfolder's) and strictly
     # above 100; the backlog report says Success and the run stays

@@ -1,12 +1,10 @@
 /*
- * rawlaunch [-t SECONDS] [-f] PROGRAM x:HEX
+ * rawlaunch [-t SECONDS] PROGRAM x:HEX
  *
  * Starts PROGRAM with an exact command line and returns its exit code.
  * `wine prog ARGS` re-quotes every argument that holds a blank, so the text
  * comes as hex digits ("x:" alone: empty), which no quoting alters. The
- * command line is "PROGRAM" TEXT ("PROGRAM" alone for an empty text); with -f
- * the text is the whole command line, program name included, as a scheduler
- * might write it.
+ * command line is "PROGRAM" TEXT ("PROGRAM" alone for an empty text).
  *
  * Exit code: the program's own; 124 when it ran past the time limit (default
  * 120 s, 0 = none) and was ended; 125 when it could not be started.
@@ -18,11 +16,9 @@
 
 int main(int argc, char** argv) {
     DWORD timeoutMs = 120 * 1000;
-    int wholeLine = 0, arg = 1;
+    int arg = 1;
     for (; arg < argc && argv[arg][0] == '-'; ++arg) {
-        if (strcmp(argv[arg], "-f") == 0) {
-            wholeLine = 1;
-        } else if (strcmp(argv[arg], "-t") == 0 && arg + 1 < argc) {
+        if (strcmp(argv[arg], "-t") == 0 && arg + 1 < argc) {
             long seconds = strtol(argv[++arg], NULL, 10);
             timeoutMs = seconds > 0 ? (DWORD)seconds * 1000 : INFINITE;
         } else {
@@ -30,14 +26,14 @@ int main(int argc, char** argv) {
         }
     }
     if (argc - arg != 2 || strncmp(argv[arg + 1], "x:", 2) != 0) {
-        fputs("usage: rawlaunch [-t SECONDS] [-f] PROGRAM x:HEX\n", stderr);
+        fputs("usage: rawlaunch [-t SECONDS] PROGRAM x:HEX\n", stderr);
         return 125;
     }
     const char* program = argv[arg];
     const char* hex = argv[arg + 1] + 2;
-    size_t length = strlen(hex) / 2, at = 0;
+    size_t length = strlen(hex) / 2;
     char* line = malloc(strlen(program) + length + 4);
-    if (!wholeLine) at = (size_t)sprintf(line, length ? "\"%s\" " : "\"%s\"", program);
+    size_t at = (size_t)sprintf(line, length ? "\"%s\" " : "\"%s\"", program);
     /* A command line cannot hold a NUL: a "00" byte ends the text. */
     for (size_t i = 0; i < length; ++i) {
         unsigned int byte = 0;

@@ -12,9 +12,8 @@ from . import checks
 from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
-RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect",
-            "windows_command_line", "now", "days_later", "services", "files", "delete", "links",
-            "why", "preview"}
+RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect", "now",
+            "days_later", "services", "files", "delete", "links", "why", "preview"}
 MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
                 "folders", "links", "services", "host_bin", "host_env", "local_hour",
                 "targets", "why", "on_target", "runs", "nothing_written"}

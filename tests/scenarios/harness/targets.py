@@ -279,10 +279,8 @@ class WineTarget(Target):
             self.services = None
 
     def run(self, run):
-        whole_line = run.get("windows_command_line")
-        args = ["wine", self.rawlaunch, "-t", "60"] + (["-f"] if whole_line is not None else [])
-        text = whole_line if whole_line is not None else run["command"]
-        args += [wine.windows_path(self.quillet_exe), "x:" + text.encode(registry.ANSI).hex()]
+        args = ["wine", self.rawlaunch, "-t", "60", wine.windows_path(self.quillet_exe),
+                "x:" + run["command"].encode(registry.ANSI).hex()]
         status, output = self.launch(args, wine.env(self.prefix), 120)
         return status, output + ("\n(quillet.exe ran longer than 60 s and was ended)"
                                  if status == 124 else "")

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "housekeeping/aged_files.h"
+#include "housekeeping/agent_type.h"
 #include "housekeeping/alert_tickets.h"
 #include "housekeeping/folder_size.h"
 #include "run/preview.h"
@@ -270,16 +271,20 @@ TEST(SweepPreview, ShowsTheDateTheSweepChoseTheFileBy) {
                          ", 20 days ago, 3 bytes)\r\n");
 }
 
-TEST(AlertTicketCheck, CountsLinksToFilesAndSaysWhenTheFolderIsMissing) {
+TEST(AlertTicketCheck, CountsLinksToFilesAndSaysWhenTheFolderIsMissingOrUnreadable) {
     FakeRun f;
     PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
     f.writeFile("AlertTkt\\t", "x");
     std::filesystem::create_symlink(f.hostFile("AlertTkt\\t"), f.hostFile("AlertTkt\\file-link"));
     std::filesystem::create_symlink("/usr", f.hostFile("AlertTkt\\folder-link"));
     PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
+    f.os.failOn("listFolder", "AlertTkt\\");
+    PriSubCheckAlertTktPending(f.ctx, f.install + "AlertTkt\\");
     EXPECT_EQ(f.logMessages(),
               (Lines{"INF : Alert Ticket folder not found",
-                     "INF : Number of files pending in alert ticket folder are - 2"}));
+                     "INF : Number of files pending in alert ticket folder are - 2",
+                     "ERR : Error while files in alert ticket. Error No. : 5, Error Description : "
+                     "Access is denied., Source = PriSubCheckAlertTktPending()"}));
 }
 
 TEST(FolderSizeText, RoundsHalfToEvenAndDropsTrailingZeros) {
@@ -297,10 +302,42 @@ TEST(FolderSizeText, RoundsHalfToEvenAndDropsTrailingZeros) {
 TEST(FolderSizeReport, AFolderThatCannotBeMeasuredStillReportsTheRun) {
     FakeRun f;
     SubGetFolderSize(f.ctx, "C:\\Agents\\KORBOD\\Missing");
+    EXPECT_EQ(f.logMessages(),
+              (Lines{"MSG : Getting \\KORBOD folder size...",
+                     "ERR : Error while getting the size of \\KORBOD folder. Error No.: 2, Error "
+                     "Description : No such file or directory, Source = SubGetFolderSize()"}));
     const std::string report = f.read("PMStatus\\" + f.reportFiles().at(0));
     EXPECT_NE(report.find("\r\nDesc=Failed to get the size of \\KORBOD folder\r\n"),
               std::string::npos);
     EXPECT_NE(report.find("LastRunStatusCode=Success"), std::string::npos);
+}
+
+// The run passes its gate only for a RULK agent; the check reads the type
+// again, so what it finds wrong was changed during the run.
+TEST(AgentTypeCheck, ATypeChangedSinceTheGateIsReportedAsMissingOrInvalid) {
+    const struct {
+        const char* type;
+        std::string line, desc;  // desc "": no report
+    } cases[] = {
+        {" 0 ", "ERR : Agent type missing in registry", "Agent type missing"},
+        {"   ", "ERR : Agent type missing in registry", "Agent type missing"},
+        {" xyz ", "ERR : Invalid agent type found as -  xyz ",
+         "Invalid agent type found as -  xyz "},
+        {" tova ", "INF : Agent type check completed", ""},
+    };
+    for (const auto& c : cases) {
+        FakeRun f("", c.type);
+        PriSubCheckForAgentType(f.ctx);
+        EXPECT_EQ(f.logMessages(), Lines{c.line}) << c.type;
+        EXPECT_EQ(f.run.overallStatusOK, c.desc.empty()) << c.type;
+        ASSERT_EQ(f.reportFiles().size(), c.desc.empty() ? 0u : 1u) << c.type;
+        if (c.desc.empty()) continue;
+        const std::string report = f.read("PMStatus\\" + f.reportFiles()[0]);
+        EXPECT_NE(report.find("\r\nDesc=" + c.desc + "\r\nPID=Agent_AgentType_MNStatus\r\n"),
+                  std::string::npos)
+            << c.type;
+        EXPECT_NE(report.find("LastRunStatusCode=Failed"), std::string::npos) << c.type;
+    }
 }
 
 }  // namespace

@@ -70,12 +70,16 @@ std::string text(const os::LocalTime& t) {
 }
 
 TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
-    // The scenarios start quillet.exe with exact command lines too; these are the rest.
-    const char* const cases[][2] = {{"quillet.exe\tLOG,DATA", "LOG,DATA"},
-                                    {"quillet.exe LOG, DATA ", "LOG, DATA "},
-                                    {"C:\\Agents\\\"KORBOD x\"\\quillet.exe TYPE", "TYPE"},
-                                    {"\"C:\\unterminated quote", ""},
-                                    {"  LOG", " LOG"}};
+    const char* const cases[][2] = {
+        {"quillet.exe  AGTHLTHCHK", " AGTHLTHCHK"},
+        {"quillet.exe\tLOG,DATA", "LOG,DATA"},
+        {"quillet.exe LOG, DATA ", "LOG, DATA "},
+        {"\"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe\" LOG, DATA", "LOG, DATA"},
+        {"C:\\Agents\\\"KORBOD x\"\\quillet.exe TYPE", "TYPE"},
+        {"\"C:\\unterminated quote", ""},
+        {"quillet.exe", ""},
+        {"C:\\QTest\\quillet.exe ", ""},
+        {"  LOG", " LOG"}};
     for (const auto& c : cases) EXPECT_EQ(os::win32::commandTextFrom(c[0]), c[1]) << c[0];
     EXPECT_EQ(os::win32::commandTextFrom(nullptr), "");
 }

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
+#include <fstream>
+#include <functional>
 
 #include "platform/activity_log.h"
 #include "platform/ini.h"
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/status_report.h"
 #include "support/fake_system.h"
 
@@ -50,6 +56,51 @@ TEST(IniAccess, ReadersCutAtTheirBuffers) {
     f.writeFile("Configuration\\Test.ini", "[S]\r\nk=" + std::string(5000, 'v') + "\r\n");
     EXPECT_EQ(ReadIniString(f.ctx, "S", "k", kFile), std::string(4999, 'v'));
     EXPECT_EQ(GetKeyValue(f.ctx, "s", "K", kFile), std::string(254, 'v'));
+}
+
+TEST(TrappedFailure, IsLoggedByTheProcedureThatMetItAndTheRunGoesOn) {
+    const struct {
+        const char* fault;  // the operation that throws, on kFile
+        std::function<std::string(Context&)> call;
+        std::string result, line;
+    } cases[] = {
+        {"iniGetString", [](Context& c) { return GetKeyValue(c, "S", "k", kFile); }, "",
+         "ERR : Error Source : GetKeyValue(),Error Number : 5,Desc:Access is denied."},
+        {"iniWriteThrow",
+         [](Context& c) { return SetKeyValue(c, "S", "k", "new", kFile) ? "refused" : ""; }, "",
+         "ERR : Error Source : SetKeyValue(),Error Number : 5,Desc:Access is denied."},
+        {"activeServiceNames",
+         [](Context& c) { return IsServiceRunning(c, "KORBGuard") ? "running" : "down"; }, "down",
+         "ERR : Error while checking service. Error No.: 5, Error Description : Access is "
+         "denied., Source = IsServiceRunning()"},
+    };
+    for (const auto& c : cases) {
+        FakeRun f;
+        std::ofstream(f.root + "/services") << "KORBGuard\trunning\n";
+        f.writeFile("Configuration\\Test.ini", "[S]\r\nk=old\r\n");
+        f.os.failOn(c.fault, std::string(c.fault) == "activeServiceNames" ? "" : kFile);
+        EXPECT_EQ(c.call(f.ctx), c.result) << c.fault;
+        EXPECT_EQ(f.logMessages(), Lines{c.line}) << c.fault;
+        EXPECT_EQ(f.read("Configuration\\Test.ini"), "[S]\r\nk=old\r\n") << c.fault;
+    }
+}
+
+TEST(ExecuteAndWait, EndsAProgramThatOutlastsItsTimeOutAndSaysWhy) {
+    FakeRun f;
+    // The program says who it is, then sleeps far past the time-out.
+    f.writeFile("Sleeper.exe", "#!/bin/sh\necho $$ > \"$0.pid\"\nexec sleep 60\n");
+    chmod(f.hostFile("Sleeper.exe").c_str(), 0755);
+    std::string number = "x", text = "x";
+    std::uint32_t timeoutMs = 1000;
+    EXPECT_FALSE(
+        ExecuteAndWait(f.ctx, f.install + "Sleeper.exe", "Local", number, text, timeoutMs));
+    EXPECT_EQ(number, "258");
+    EXPECT_EQ(text, "The wait operation timed out.");
+    EXPECT_EQ(timeoutMs, 1000u);
+    const pid_t pid = std::stoi(f.read("Sleeper.exe.pid"));
+    const bool ended = kill(pid, 0) != 0 && errno == ESRCH;
+    if (!ended) kill(pid, SIGKILL);
+    EXPECT_TRUE(ended) << "the program still runs";
 }
 
 TEST(RegistryConversion, GivesTheTextTheRunSees) {
@@ -97,10 +148,11 @@ TEST(StatusReport, IsWholeWithItsDescOnOneLineThenPausesOrIsLoggedAndLeftOut) {
             << allowed;
         // No partial report is left for the agent to upload.
         EXPECT_EQ(f.reportFiles().size(), whole ? 1u : 0u) << allowed;
-        EXPECT_EQ(
-            f.read(name).find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X\r\n") !=
-                std::string::npos,
-            whole);
+        // Month before day, the hour without a leading zero.
+        EXPECT_EQ(f.read(name).find("\r\nDesc=bad[STATUS_INFO]LastRunStatusCode=Success\r\nPID=X"
+                                    "\r\nSysID=\r\nLastRunDateTime=12/05/2026 4:13:01\r\n") !=
+                      std::string::npos,
+                  whole);
         EXPECT_EQ(f.os.clock - start, whole ? 2 : 0) << "the 2 s pause after a whole report";
         EXPECT_EQ(f.run.statusDescription, "");
     }

@@ -123,7 +123,20 @@ std::optional<Failure> FakeSystem::iniWriteString(const std::string& section,
                                                   const std::string& file) {
     if (injected("iniWriteString", file))
         return Failure(112, "There is not enough space on the disk.");
+    failIfInjected("iniWriteThrow", file);
     return HostSystem::iniWriteString(section, key, value, file);
+}
+
+std::string FakeSystem::iniGetString(const std::string& section, const std::string& key,
+                                     const std::string& defaultValue, std::size_t bufferSize,
+                                     const std::string& file) {
+    failIfInjected("iniGetString", file);
+    return HostSystem::iniGetString(section, key, defaultValue, bufferSize, file);
+}
+
+std::optional<std::vector<std::string>> FakeSystem::activeServiceNames() {
+    failIfInjected("activeServiceNames", "");
+    return HostSystem::activeServiceNames();
 }
 
 FakeRun::FakeRun(const std::string& more, const std::string& type)

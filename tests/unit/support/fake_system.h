@@ -26,10 +26,12 @@ public:
     // The call `operation` ("appendToFile", "deleteFile"; in a walk
     // "listFolder" for the opening of a folder, "deleteFile" or "removeFolder"
     // for a removal, "listEntry" for a listing that breaks off once at an
-    // entry) throws when its Windows path ends with `pathSuffix`; folders'
-    // paths end with "\". "iniWriteString" is refused by its return value, as
-    // on a full disk; "leavePending" reports a removal done but leaves the
-    // file, as a deletion Windows keeps pending while others have it open.
+    // entry, "iniGetString", "iniWriteThrow" for an INI write, and
+    // "activeServiceNames" with the suffix "") throws when its Windows path
+    // ends with `pathSuffix`; folders' paths end with "\". "iniWriteString" is
+    // refused by its return value, as on a full disk; "leavePending" reports a
+    // removal done but leaves the file, as a deletion Windows keeps pending
+    // while others have it open.
     // Each fails once `after` such calls went through.
     void failOn(const std::string& operation, const std::string& pathSuffix, int after = 0) {
         failures_.push_back({operation, pathSuffix, after});
@@ -51,6 +53,10 @@ public:
     std::optional<Failure> iniWriteString(const std::string& section, const std::string& key,
                                           const std::string& value,
                                           const std::string& file) override;
+    std::string iniGetString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, std::size_t bufferSize,
+                             const std::string& file) override;
+    std::optional<std::vector<std::string>> activeServiceNames() override;
 
 private:
     struct Fault {
