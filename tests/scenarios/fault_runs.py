@@ -128,11 +128,16 @@ def killed_runs(quillet, kills=5):
         planted = [".DeviceList.ini.~%d.1" % gone.pid, ".DeviceList.ini.~%d.1" % os.getpid()]
         for name in planted:
             open(agent("Configuration", name), "wb").close()
+        # One device more, so that the whole run writes even where the killed
+        # runs happened to finish the list: temporaries go at a write.
+        with open(os.path.join(machine, "registry.reg"), "a", newline="\r\n") as f:
+            f.write("\n[HKEY_LOCAL_MACHINE\\Software\\KORBOD\\ManagedMachines\\PC-1000]\n"
+                    '"RegID"="R-1000"\n"Type"="1"\n')
         status = start(quillet, machine).wait()
         check(status == 0, "a whole run after the killed ones exits 0 (got %d)" % status)
         left = temporaries(agent)
         check(left == [planted[1]], "only a live process's temporary file is left: %s" % left)
-        check(devices(agent) == 1000, "the list holds every device")
+        check(devices(agent) == 1001, "the list holds every device")
 
 
 if __name__ == "__main__":
