@@ -26,59 +26,20 @@ struct EntryStatus {
 };
 
 bool statusOf(int dirFd, const char* name, int flags, EntryStatus& out) {
-#ifdef STATX_BTIME
     struct statx sx {};
     if (statx(dirFd, name, flags,
               STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_CTIME | STATX_BTIME,
-              &sx) == 0) {
-        out.mode = sx.stx_mode;
-        out.size = sx.stx_size;
-        out.volume = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-        out.fileId = sx.stx_ino;
-        out.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
-        out.created = static_cast<std::time_t>((sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec
-                                                                           : sx.stx_ctime.tv_sec);
-        return true;
-    }
-    if (errno != ENOSYS) return false;
-#endif
-    struct stat st {};
-    if (fstatat(dirFd, name, &st, flags) != 0) return false;
-    out.mode = st.st_mode;
-    out.size = static_cast<std::uint64_t>(st.st_size);
-    out.volume = st.st_dev;
-    out.fileId = st.st_ino;
-    out.modified = st.st_mtime;
-    out.created = st.st_ctime;
+              &sx) != 0)
+        return false;
+    out.mode = sx.stx_mode;
+    out.size = sx.stx_size;
+    out.volume = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    out.fileId = sx.stx_ino;
+    out.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
+    out.created = static_cast<std::time_t>((sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec
+                                                                       : sx.stx_ctime.tv_sec);
     return true;
 }
-
-// Local time of file stamps, remembered per quarter hour of UTC: every zone's
-// offset is a whole number of quarter hours (since 1972) and changes only at a quarter
-// hour, so within one the local time moves with the stamp, and files written
-// together cost one conversion instead of one each.
-class LocalClock {
-public:
-    LocalTime of(std::time_t t) {
-        const std::time_t start = t - ((t % kQuarter) + kQuarter) % kQuarter;
-        if (!known_ || start != start_) {
-            base_ = toLocal(start);
-            start_ = start;
-            known_ = true;
-        }
-        LocalTime local = base_;
-        const auto into = static_cast<int>(t - start);
-        local.minute += into / 60;
-        local.second += into % 60;
-        return local;
-    }
-
-private:
-    static constexpr std::time_t kQuarter = 15 * 60;
-    bool known_ = false;
-    std::time_t start_ = 0;
-    LocalTime base_;
-};
 
 // The folder's descriptor is the walk's anchor: entries are reached by name
 // relative to it, never by a path resolved again. It is read directly
@@ -121,8 +82,8 @@ public:
                 entry.isFolder = S_ISDIR(st.mode);
                 entry.size = entry.isFolder ? 0 : st.size;
             }
-            entry.modified = modified_.of(st.modified);
-            entry.created = created_.of(st.created);
+            entry.modified = toLocal(st.modified);
+            entry.created = toLocal(st.created);
             lastName_ = entry.nativeName;
             lastStatus_ = st;
             return true;
@@ -162,8 +123,8 @@ public:
         if (!realFolder && stillToGo) {
             FolderEntry now = entry;
             now.size = entry.isLink ? 0 : st.size;
-            now.modified = modified_.of(st.modified);
-            now.created = created_.of(st.created);
+            now.modified = toLocal(st.modified);
+            now.created = toLocal(st.created);
             if (!stillToGo(now)) return Removal::kept;
         }
         if (unlinkat(fd_, entry.nativeName.c_str(), realFolder ? AT_REMOVEDIR : 0) == 0)
@@ -205,7 +166,6 @@ private:
     }
 
     int fd_;
-    LocalClock modified_, created_;
     std::string lastName_;  // of the entry next() gave last, and its status then
     EntryStatus lastStatus_;
     std::unique_ptr<char[]> buffer_;
