@@ -12,8 +12,11 @@ struct RunState {
     std::string commandText;         // the command text as received, set at start
     bool healthCheckFailed = false;  // a health-check record of this run says "failed",
                                      // or could not be written
-    bool logLost = false;            // a line of the activity log could not be written
-    std::string failure;             // what ended the run, when a failure did
+    // Why the first line of the activity log that could not be written was
+    // not (number and text), "" while every line was: the event that reports
+    // the loss says why, the log itself cannot.
+    std::string logLost;
+    std::string failure;  // what ended the run, when a failure did
 };
 
 struct Context {

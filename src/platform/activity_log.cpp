@@ -1,6 +1,7 @@
 #include "platform/activity_log.h"
 
 #include "core/clock_text.h"
+#include "core/error_line.h"
 #include "platform/registry.h"
 
 namespace quillet {
@@ -40,7 +41,10 @@ void PblSubWriteLog(Context& ctx, const std::string& message) noexcept {
         ctx.os.appendToFile(installPath + agent::kActivityLog,
                             stamp + "\t" + withoutCrLfPairs(message) + "\r\n");
     } catch (...) {
-        ctx.run.logLost = true;
+        if (ctx.run.logLost.empty()) {
+            const CaughtError e = describeCurrentException();
+            ctx.run.logLost = std::to_string(e.number) + ", " + e.description;
+        }
     }
 }
 

@@ -202,8 +202,8 @@ int finishRun(Context& ctx, RunEnd end) {
                  agent::kInstallPathValue + ", so no activity log";
     else if (end == RunEnd::Trapped)
         reason = "ended by a failure: " + ctx.run.failure;
-    else if (ctx.run.logLost)
-        reason = "a line of the activity log could not be written";
+    else if (!ctx.run.logLost.empty())
+        reason = "a line of the activity log could not be written: " + ctx.run.logLost;
     if (!reason.empty())
         ctx.os.reportEvent("Quillet exit status " + std::to_string(status) + ": " + reason);
     return status;

@@ -281,6 +281,9 @@ class WineTarget(Target):
     def run(self, run):
         args = ["wine", self.rawlaunch, "-t", "60", wine.windows_path(self.quillet_exe),
                 "x:" + run["command"].encode(registry.ANSI).hex()]
-        status, output = self.launch(args, wine.env(self.prefix), 120)
+        # The program's events (why a run could not keep its log, say) show in
+        # its output: Wine puts an error event on its eventlog channel.
+        status, output = self.launch(args, dict(wine.env(self.prefix),
+                                                WINEDEBUG="-all,err+eventlog"), 120)
         return status, output + ("\n(quillet.exe ran longer than 60 s and was ended)"
                                  if status == 124 else "")

@@ -41,7 +41,9 @@ TEST(RunEnd, TrapExitStatusAndEventsOfEachEnd) {
          3, "Quillet exit status 3: ended by a failure: 5, Access is denied.", nullptr},
         {"log refused, run otherwise done",
          [](testing::FakeRun& f) { f.os.failOn("appendToFile", "MNStatusLog.txt"); }, 0,
-         "Quillet exit status 0: a line of the activity log could not be written", nullptr},
+         "Quillet exit status 0: a line of the activity log could not be written: 5, "
+         "Access is denied.",
+         nullptr},
         {"run done", [](testing::FakeRun&) {}, 0, nullptr,
          "INF : Quillet utility finished "
          "************************************"},
