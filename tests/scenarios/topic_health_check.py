@@ -5,7 +5,6 @@ import re
 
 from common import (HEALTH_CHECK, HEALTH_FILE, PARVIX_MISSING, REPORTS, RUN_LINES, RUNNING,
                     SERVICE_LINES, not_running, run, scenario)
-from topic_devicelist import utf16
 
 CHECKING = "INF : Agent Health Check :: Checking status of services"
 HEALTH_LINES = RUN_LINES + SERVICE_LINES + [r"^INF : Agent Health Check", r"^DESC : ", r"^ERR : "]
@@ -43,17 +42,13 @@ def health_runs(wine):
         health(RUNNING, not_running("KORBGuard"), expect=records("0", "KORBGuard,KORBGuard")),
         health(RUNNING, RUNNING, services={"KORBGuard": "running"},
                expect={**records("0", "KORBGuard,KORBGuard,"), **NO_REPORTS}),
-        # a file saved as Unicode is read as Windows reads it and written back so
-        health(RUNNING, not_running("KORBGuard"), services={"KORBGuard": "stopped"},
-               files={HEALTH_FILE: utf16(LISTED.replace("\r\n", "\n"))},
-               expect=records("0", "KORBGuard", utf16=True)),
         # Names are taken as written: a lower-case name of a running service
         # is found; a blank after a comma, a driver's name and the empty name
         # after a trailing comma are not running. The reader trims errdesc,
         # the file holds the blank, but Wine's profile writer drops the
         # blanks at the start of a value (Windows and the host keep them).
         health(RUNNING, RUNNING, not_running(" KORBMonCtl"), not_running("MountMgr"),
-               not_running(""), services={"KORBGuard": "running"},
+               not_running(""),
                files={HEALTH_FILE: "[SERVICE]\r\n"
                       "svcfiles=korbguard,KORBTaskSvc, KORBMonCtl,MountMgr,\r\n"},
                expect=records("0", "KORBMonCtl,MountMgr,",
