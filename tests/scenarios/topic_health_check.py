@@ -75,9 +75,4 @@ SCENARIOS = [
              services={"KORBTaskSvc": "running", "KORBGuard": "stopped", "KORBMonCtl": "running",
                        "MountMgr": "driver"},
              on_target={"wine": {"runs": health_runs(True)}}),
-    # a nameless line of the host's services table is no service
-    scenario("services_table_line_without_a_name_is_no_service",
-             health(RUNNING, not_running(""), expect=records("0", "")), targets=("host",),
-             files={HEALTH_FILE: "[SERVICE]\r\nsvcfiles=KORBTaskSvc,\r\n"},
-             services="KORBTaskSvc\trunning\n\trunning\n"),
 ]

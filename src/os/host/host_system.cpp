@@ -289,9 +289,7 @@ std::optional<std::vector<std::string>> HostSystem::activeServiceNames() {
         const std::string type = fields.size() >= 3 ? fields[2] : "own";
         const bool knownType =
             type == "own" || type == "shared" || type == "kernel_driver" || type == "fs_driver";
-        // A line without a name names no service: an empty name must not read as running.
-        if (!knownState || !knownType || fields.size() > 3 ||
-            fields[0].find_first_not_of(" ") == std::string::npos) {
+        if (!knownState || !knownType || fields.size() > 3) {
             std::cerr << "services:" << lineNumber << ": line skipped: " << line << "\n";
             continue;
         }
