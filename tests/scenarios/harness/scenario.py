@@ -2,6 +2,7 @@
 (keys in tests/scenarios/README.md). An unknown key, file spec or check is an
 error, so that a misspelt expectation never passes unchecked."""
 
+import collections
 import importlib
 import os
 import pkgutil
@@ -118,3 +119,11 @@ def load_all():
             topics[name] = topic
             found.append((topic + "." + name, scenario))
     return found
+
+
+if __name__ == "__main__":  # for CMake: "TARGET TOPIC SCENARIOS", one line per ctest entry
+    entries = collections.Counter((target, scenario_id.split(".")[0])
+                                  for scenario_id, scenario in load_all()
+                                  for target in scenario.get("targets", TARGETS))
+    for (target, topic), count in sorted(entries.items()):
+        print(target, topic, count)

@@ -41,6 +41,8 @@ def registry_file(scenario):
 class Target:
     def __init__(self, name, work):
         self.name, self.work_root = name, os.path.join(work, name)
+        # the runner's own clock (file ages, the run's window) in the program's zone
+        self.zone = os.environ.get("TZ", "UTC")
 
     def start_time(self, run):
         """The local time a run starts at when it moves the clock, else None:
@@ -148,7 +150,7 @@ HOST_TIME_ZONE = "QTZ-05:45"
 class HostTarget(Target):
     def __init__(self, quillet, work):
         super().__init__("host", work)
-        self.quillet = quillet
+        self.quillet, self.zone = quillet, HOST_TIME_ZONE
         self.place_support = support_programs.place_host_standin
 
     def unavailable(self, scenario):

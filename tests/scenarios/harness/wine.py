@@ -5,12 +5,12 @@ its standard handles, so a captured pipe would never end: every Wine program
 started here writes to a file and reads from /dev/null."""
 
 import contextlib
-import fcntl
 import os
 import re
 import shutil
 import signal
 import subprocess
+import sys
 import time
 
 READY_MARK = ".quillet-scenario-ready"
@@ -34,15 +34,6 @@ def missing_tools():
 def windows_path(linux_path):
     """A host file as a Wine program sees it (Z: is /)."""
     return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
-
-
-@contextlib.contextmanager
-def locked(prefix):
-    """Serialises work on one prefix between processes."""
-    os.makedirs(prefix, exist_ok=True)
-    with open(os.path.join(prefix, ".quillet-scenario.lock"), "w") as handle:
-        fcntl.flock(handle, fcntl.LOCK_EX)
-        yield
 
 
 def run_logged(args, prefix, log_path, timeout=120, cwd=None):
@@ -69,18 +60,18 @@ def _fresh_server(prefix, log_path):
 
 def setup(prefix, log_path):
     """Makes the prefix when missing; leaves a persistent server and the keeper running."""
-    with locked(prefix):
+    os.makedirs(prefix, exist_ok=True)
+    _fresh_server(prefix, log_path)
+    if not os.path.exists(os.path.join(prefix, READY_MARK)):
+        if run_logged(["wine", "wineboot", "-i"], prefix, log_path, timeout=600) != 0:
+            raise RuntimeError("wineboot -i failed (see %s)" % log_path)
+        # In the server session that created the prefix no service of ours
+        # ever starts (StartService fails with 1053); a new session has no such fault.
         _fresh_server(prefix, log_path)
-        if not os.path.exists(os.path.join(prefix, READY_MARK)):
-            if run_logged(["wine", "wineboot", "-i"], prefix, log_path, timeout=600) != 0:
-                raise RuntimeError("wineboot -i failed (see %s)" % log_path)
-            # In the server session that created the prefix no service of ours
-            # ever starts (StartService fails with 1053); a new session has no such fault.
-            _fresh_server(prefix, log_path)
-        # the first program starts the system processes: it must not be captured
-        run_logged(["wine", "cmd", "/c", "exit"], prefix, log_path, timeout=300)
-        start_keeper(prefix, log_path)
-        open(os.path.join(prefix, READY_MARK), "w").close()
+    # the first program starts the system processes: it must not be captured
+    run_logged(["wine", "cmd", "/c", "exit"], prefix, log_path, timeout=300)
+    start_keeper(prefix, log_path)
+    open(os.path.join(prefix, READY_MARK), "w").close()
 
 
 # The keeper: one ordinary Wine program (a ping of some hours) for the whole
@@ -232,3 +223,12 @@ class Services:
         if wrong:
             raise RuntimeError("the services could not be made under Wine: %s; batch output:\n%s"
                                % ("; ".join(wrong), text[-3000:]))
+
+
+if __name__ == "__main__":  # the ctest fixture: wine.py setup|teardown PREFIX LOG
+    if missing_tools():
+        print("Wine is not installed (%s not found)" % ", ".join(missing_tools()))
+        sys.exit(1 if os.environ.get("QUILLET_SCENARIO_STRICT") == "1" and sys.argv[1] == "setup"
+                 else 77)
+    os.makedirs(os.path.dirname(os.path.abspath(sys.argv[3])), exist_ok=True)
+    (setup if sys.argv[1] == "setup" else teardown)(os.path.abspath(sys.argv[2]), sys.argv[3])

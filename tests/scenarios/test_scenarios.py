@@ -1,31 +1,31 @@
-#!/usr/bin/env python3
-"""Scenario runner (tests/scenarios/README.md). Exit status: 0 all passed, 1
-one failed, 77 all skipped; with QUILLET_SCENARIO_STRICT=1 a missing tool or
-binary fails instead of skipping."""
+"""Every scenario of the topic modules on one target (README.md): pytest-3
+tests/scenarios --target host|wine [--topic TOPIC]. With
+QUILLET_SCENARIO_STRICT=1 a missing tool or binary fails instead of skipping."""
 
-import argparse
-import contextlib
 import datetime
 import fnmatch
 import os
-import re
 import pathlib
-import sys
-import tempfile
+import re
 import time
-import traceback
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pytest
 
-from harness import checks  # noqa: E402
-from harness import scenario as scn  # noqa: E402
-from harness import targets  # noqa: E402
-from harness import wine  # noqa: E402
-from common import RUN_LINES  # noqa: E402
+from harness import checks
+from harness import scenario as scn
+from harness import targets
+from common import RUN_LINES
 
-SKIPPED = 77
 LOG = "ApplicationLog\\MNStatusLog.txt"
 STRICT = os.environ.get("QUILLET_SCENARIO_STRICT") == "1"
+
+
+def pytest_generate_tests(metafunc):
+    option = metafunc.config.getoption
+    chosen = [pytest.param(scenario, id=scenario_id) for scenario_id, scenario in scn.load_all()
+              if option("target") in scenario.get("targets", scn.TARGETS)
+              and option("topic") in (None, scenario_id.split(".")[0])]
+    metafunc.parametrize("scenario", chosen)
 
 
 def read(path):
@@ -122,24 +122,16 @@ def preview(target, run):
     return after
 
 
-def run_one(scenario_id, scenario, target, zone):
-    """Runs one scenario on one target; returns "pass", "fail" or "skip"."""
-    title = "%s on %s" % (scenario_id, target.name)
+def test_scenario(scenario, target):
     scenario = scn.for_target(scenario, target.name)
-    if target.name not in scenario.get("targets", scn.TARGETS):
-        print("SKIP %s: not a scenario of this target" % title)
-        return "skip"
     reason = target.unavailable(scenario)
     if reason:
-        print("%s %s: %s" % ("FAIL" if STRICT else "SKIP", title, reason))
-        return "fail" if STRICT else "skip"
+        (pytest.fail if STRICT else pytest.skip)(reason)
     if target.skip(scenario):
-        print("SKIP %s: %s" % (title, target.skip(scenario)))
-        return "skip"
-    started = time.monotonic()
+        pytest.skip(target.skip(scenario))
     runs = scn.runs_of(scenario)
     failures, outputs, log_path = [], [], None
-    set_zone(zone, scenario.get("local_hour"))
+    set_zone(target.zone, scenario.get("local_hour"))
     try:
         target.prepare(scenario)
         log_path = target.resolve(scn.fill("{install}" + LOG, scenario))
@@ -176,115 +168,20 @@ def run_one(scenario_id, scenario, target, zone):
         if sorted(os.listdir(target.cwd)) != sorted(placed):
             failures.append("the run wrote into its working folder: %s"
                             % sorted(set(os.listdir(target.cwd)) - set(placed)))
-    except Exception:  # noqa: BLE001 (any fault of the harness fails the scenario)
-        failures.append("the machine could not be prepared or run:\n"
-                        + traceback.format_exc())
     finally:
-        try:
-            target.finish()
-        except Exception:  # noqa: BLE001
-            failures.append("the machine could not be cleared:\n" + traceback.format_exc())
-    elapsed = time.monotonic() - started
-    if not failures:
-        print("PASS %s (%.1f s)" % (title, elapsed))
-        return "pass"
-    print("FAIL %s (%.1f s)" % (title, elapsed))
-    print("  command texts of the runs: %r" % [run["command"] for run in runs])
-    for failure in failures:
-        print("  - " + failure.replace("\n", "\n    "))
-    data, given = read(log_path) if log_path else None, given_log(scenario)
-    if data is not None:
-        # without the log the scenario put in place (a 2 MiB one, say)
-        data = data[len(given):] if given and data.startswith(given) else data
-        print("  activity log (%d bytes shown):" % len(data))
-        for line in data.decode(checks.ANSI, "replace").split("\r\n")[:300]:
-            print("    | " + line)
-    if outputs:
-        print("  program output:\n    " + "\n".join(outputs).replace("\n", "\n    "))
-    print("  machine kept in %s" % getattr(target, "work", "(not made)"))
-    return "fail"
-
-
-def command_run(args):
-    everything = dict(scn.load_all())
-    ids = list(everything) if args.ids == ["all"] else args.ids
-    if set(ids) - set(everything):
-        print("unknown scenarios: %s" % sorted(set(ids) - set(everything)))
-        return 1
-    # A folder of this invocation's own: two test runs of one build folder at
-    # the same time never clear each other's machines.
-    os.makedirs(args.work, exist_ok=True)
-    run_work = tempfile.mkdtemp(prefix="run-", dir=args.work)
-    lock = contextlib.nullcontext()
-    # the runner's own clock (file ages, the run's window) in the program's zone
-    zone = os.environ.get("TZ", "UTC")
-    if args.target == "host":
-        zone = targets.HOST_TIME_ZONE
-        target = targets.HostTarget(os.path.abspath(args.quillet), run_work)
-    else:
-        prefix = os.path.abspath(args.prefix)
-        target = targets.WineTarget(os.path.abspath(args.quillet_exe),
-                                    os.path.abspath(args.rawlaunch), prefix, run_work)
-        if not wine.missing_tools():
-            # without the ctest fixture nobody has made the prefix yet
-            if not os.path.exists(os.path.join(prefix, wine.READY_MARK)):
-                wine.setup(prefix, os.path.join(args.work, "wine-setup.log"))
-            lock = wine.locked(prefix)
-    with lock:
-        results = [run_one(i, everything[i], target, zone) for i in ids]
-    if "fail" not in results:  # else a failed scenario's machine stays, and run_one said where
-        targets.remove_tree(run_work)
-    if len(ids) > 1:
-        print("%d passed, %d failed, %d skipped" % tuple(map(results.count, ("pass", "fail",
-                                                                             "skip"))))
-    return 1 if "fail" in results else SKIPPED if set(results) == {"skip"} else 0
-
-
-def command_wine(args):
-    if wine.missing_tools():
-        print("Wine is not installed (%s not found)" % ", ".join(wine.missing_tools()))
-        return 1 if STRICT and args.command == "wine-setup" else SKIPPED
-    prefix, log_path = os.path.abspath(args.prefix), os.path.join(args.work, "wine-setup.log")
-    os.makedirs(args.work, exist_ok=True)
-    if args.command == "wine-teardown":
-        wine.teardown(prefix, log_path)
-        print("wineserver of %s stopped" % prefix)
-        return 0
-    started = time.monotonic()
-    try:
-        wine.setup(prefix, log_path)
-    except (RuntimeError, OSError) as error:
-        print("the Wine prefix could not be prepared: %s" % error)
-        return 1
-    print("Wine prefix %s ready, persistent wineserver running (%.1f s)"
-          % (prefix, time.monotonic() - started))
-    return 0
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("command", choices=("list", "run", "wine-setup", "wine-teardown"))
-    parser.add_argument("--target", choices=scn.TARGETS)
-    for option in ("--quillet", "--quillet-exe", "--rawlaunch", "--prefix", "--work"):
-        parser.add_argument(option)
-    parser.add_argument("ids", nargs="*")
-    args = parser.parse_intermixed_args()
-    sys.stdout.reconfigure(line_buffering=True)
-    if args.command == "list":
-        for scenario_id, scenario in scn.load_all():
-            print(scenario_id, ",".join(scenario.get("targets", scn.TARGETS)))
-        return 0
-    needed = ["work", "prefix"]
-    if args.command == "run":
-        needed = ["target", "work", "ids"] + (["quillet"] if args.target == "host" else
-                                               ["quillet_exe", "rawlaunch", "prefix"])
-    for option in needed:
-        if not getattr(args, option):
-            parser.error("%s needs %s" % (args.command, option.replace("_", "-")))
-    # the program runs in a folder of its own: every path handed to it is absolute
-    args.work = os.path.abspath(args.work)
-    return command_run(args) if args.command == "run" else command_wine(args)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+        target.finish()
+        # shown by pytest when the scenario fails
+        data, given = read(log_path) if log_path else None, given_log(scenario)
+        if data is not None:
+            # without the log the scenario put in place (a 2 MiB one, say)
+            data = data[len(given):] if given and data.startswith(given) else data
+            print("activity log (%d bytes shown):" % len(data))
+            for line in data.decode(checks.ANSI, "replace").split("\r\n")[:300]:
+                print("    | " + line)
+        if outputs:
+            print("program output:\n    " + "\n".join(outputs).replace("\n", "\n    "))
+        print("machine kept in %s" % getattr(target, "work", "(not made)"))
+    if failures:
+        pytest.fail("command texts of the runs: %r\n" % [run["command"] for run in runs]
+                    + "\n".join("- " + failure.replace("\n", "\n  ") for failure in failures),
+                    pytrace=False)
