@@ -2,8 +2,8 @@
 // own OS layer and prints every value read, so that the host INI engine and
 // the Windows functions can be compared on the same script.
 //
-// Script lines (fields separated by TAB; "\r", "\n", "\t", "\\" and "\0"
-// escapes allowed in every field):
+// Script lines (fields separated by TAB; "\r", "\n", "\t", "\\", "\0" and
+// "\xHH" escapes allowed in every field):
 //   file   PATH  CONTENT            replace PATH with CONTENT (raw bytes)
 //   write  SECTION KEY VALUE PATH    WritePrivateProfileString
 //   read   SECTION KEY DEFAULT SIZE PATH
@@ -24,7 +24,10 @@ const std::string kPlain = "rnt0\\", kEscaped("\r\n\t\0\\", 5);
 std::string unescape(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) {
+        if (s.compare(i, 2, "\\x") == 0 && i + 3 < s.size()) {  // \xHH: any byte
+            out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else if (s[i] == '\\' && i + 1 < s.size()) {
             const auto at = kPlain.find(s[++i]);  // any other escaped character stands for itself
             out += at == std::string::npos ? s[i] : kEscaped[at];
         } else {

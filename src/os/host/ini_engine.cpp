@@ -95,8 +95,7 @@ IniEngine::Place IniEngine::find(const Document& doc, std::size_t section, std::
         if (!line.empty()) {
             place.insertAt = next;
             const auto eq = line.find('=');
-            if (place.keyLine == npos && line.front() != ';' && eq != npos &&
-                sameName(trim(line.substr(0, eq)), key))
+            if (place.keyLine == npos && eq != npos && sameName(trim(line.substr(0, eq)), key))
                 place.keyLine = pos;
         }
         pos = next;

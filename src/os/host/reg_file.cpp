@@ -22,9 +22,6 @@ constexpr std::uint32_t kRegMultiSz = 7;
 constexpr std::string_view kHeaderVersion4 = "REGEDIT4";
 constexpr std::string_view kHeaderVersion5 = "Windows Registry Editor Version 5.00";
 
-// A warning quotes at most this much of the offending line.
-constexpr std::size_t kQuotedLineMax = 160;
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimLeft(std::string_view s) {
@@ -39,20 +36,7 @@ std::string_view trimRight(std::string_view s) {
     return s.substr(0, n);
 }
 
-// What may follow a complete value or key: nothing but blanks and a comment.
-bool onlyCommentLeft(std::string_view rest) {
-    rest = trimLeft(rest);
-    return rest.empty() || rest.front() == ';';
-}
-
 char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (asciiUpper(s[i]) != asciiUpper(prefix[i])) return false;
-    return true;
-}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -171,21 +155,13 @@ public:
 
     void run() {
         std::string_view line;
-        bool headerSeen = false;
         while (lines_.next(line)) {
             line = trimRight(trimLeft(line));
-            if (line.empty()) continue;
-            if (!headerSeen) {
-                headerSeen = true;
-                if (line == kHeaderVersion5) continue;
-                if (line == kHeaderVersion4) {
-                    version5_ = false;
-                    continue;
-                }
-                warn(lines_.number(), "no REGEDIT4 or version 5.00 header; read as version 5.00",
-                     line);
+            if (line.empty() || line.front() == ';' || line == kHeaderVersion5) continue;
+            if (line == kHeaderVersion4) {
+                version5_ = false;
+                continue;
             }
-            if (line.front() == ';' || line.front() == '#') continue;
             if (line.front() == '[') {
                 keyLine(line);
             } else if (line.front() == '"' || line.front() == '@') {
@@ -200,8 +176,7 @@ private:
     enum class Section { none, key, skipped };
 
     void warn(std::size_t lineNumber, const char* reason, std::string_view line) {
-        warnings_ << source_ << ':' << lineNumber << ": line skipped, " << reason << ": "
-                  << line.substr(0, kQuotedLineMax) << (line.size() > kQuotedLineMax ? "..." : "")
+        warnings_ << source_ << ':' << lineNumber << ": line skipped, " << reason << ": " << line
                   << '\n';
     }
 
@@ -212,7 +187,7 @@ private:
             warn(lines_.number(), "key name not closed by ]", line);
             return;
         }
-        if (!onlyCommentLeft(line.substr(close + 1))) {
+        if (close + 1 != line.size()) {
             warn(lines_.number(), "unexpected text after the key name", line);
             return;
         }
@@ -255,13 +230,11 @@ private:
             warn(lineNumber, "value name not closed by \"", line);
             return;
         }
-        while (pos < line.size() && isBlank(line[pos])) ++pos;
         if (pos >= line.size() || line[pos] != '=') {
             warn(lineNumber, "no = after the value name", line);
             return;
         }
         ++pos;
-        while (pos < line.size() && isBlank(line[pos])) ++pos;
 
         RegValue value;
         if (const char* problem = readData(line.substr(pos), value)) {
@@ -309,16 +282,16 @@ private:
             std::string text;
             std::size_t pos = 0;
             if (!readQuoted(data, pos, text)) return "text not closed by \"";
-            if (!onlyCommentLeft(data.substr(pos))) return "unexpected text after the value";
+            if (pos != data.size()) return "unexpected text after the value";
             value.type = kRegSz;
             value.data.assign(text.begin(), text.end());
             value.data.push_back(0);
             return nullptr;
         }
-        if (startsWithNoCase(data, "dword:")) {
+        if (data.substr(0, 6) == "dword:") {
             std::size_t pos = 6;
             std::uint32_t number = 0;
-            if (!readHex32(data, pos, number) || !onlyCommentLeft(data.substr(pos)))
+            if (!readHex32(data, pos, number) || pos != data.size())
                 return "dword: needs 1 to 8 hex digits";
             value.type = kRegDword;
             value.data = {
@@ -327,10 +300,10 @@ private:
             return nullptr;
         }
         std::size_t pos = 0;
-        if (startsWithNoCase(data, "hex:")) {
+        if (data.substr(0, 4) == "hex:") {
             value.type = kRegBinary;
             pos = 4;
-        } else if (startsWithNoCase(data, "hex(")) {
+        } else if (data.substr(0, 4) == "hex(") {
             pos = 4;
             if (!readHex32(data, pos, value.type) || pos + 1 >= data.size() || data[pos] != ')' ||
                 data[pos + 1] != ':')
@@ -355,9 +328,9 @@ private:
         std::size_t pos = 0;
         for (;;) {
             while (pos < s.size() && isBlank(s[pos])) ++pos;
-            if (pos >= s.size() || s[pos] == ';') return true;
+            if (pos >= s.size()) return true;
             if (s[pos] == '\\') {
-                if (!onlyCommentLeft(s.substr(pos + 1))) return false;
+                if (pos + 1 != s.size()) return false;
                 std::string_view next;
                 if (!lines_.next(next)) return true;
                 s = next;
@@ -373,7 +346,7 @@ private:
             while (pos < s.size() && isBlank(s[pos])) ++pos;
             if (pos < s.size() && s[pos] == ',') {
                 ++pos;
-            } else if (pos < s.size() && s[pos] != '\\' && s[pos] != ';') {
+            } else if (pos < s.size() && s[pos] != '\\') {
                 return false;
             }
         }

@@ -130,8 +130,7 @@ public:
         if (!mkdtemp(machine_.data())) throw std::runtime_error("no scratch folder");
         setenv("QUILLET_MACHINE", machine_.c_str(), 1);
 #endif
-        std::error_code ec;
-        if (!fs::create_directories(real(""), ec)) throw std::runtime_error("no scratch folder");
+        if (!fs::create_directories(real(""), ec_)) throw std::runtime_error("no scratch folder");
     }
     ~Scratch() {
         clear();
@@ -145,47 +144,38 @@ public:
 
     // Folders end in "\"; files hold "12345".
     bool make(const std::vector<std::string>& paths) {
-        std::error_code ec;
         for (const auto& path : paths)
-            if (path.back() == '\\' ? !fs::create_directory(real(path), ec)
+            if (path.back() == '\\' ? !fs::create_directory(real(path), ec_)
                                     : !(std::ofstream(real(path), std::ios::binary) << "12345"))
                 return false;
         return true;
     }
     bool makeReadOnly(const std::string& path) {
-        std::error_code ec;
         fs::permissions(real(path),
                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                        fs::perm_options::remove, ec);
-        return !ec;
+                        fs::perm_options::remove, ec_);
+        return !ec_;
     }
     bool exists(const std::string& path) const {
-        std::error_code ec;
-        return fs::exists(fs::symlink_status(real(path), ec));
+        return fs::exists(fs::symlink_status(real(path), ec_));
     }
     std::string read(const std::string& path) const {
         std::ifstream in(real(path), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     bool rename(const std::string& from, const std::string& to) {
-        std::error_code ec;
-        fs::rename(real(from), real(to), ec);
-        return !ec;
+        fs::rename(real(from), real(to), ec_);
+        return !ec_;
     }
-    bool remove(const std::string& path) {
-        std::error_code ec;
-        return fs::remove(real(path), ec);
-    }
+    bool remove(const std::string& path) { return fs::remove(real(path), ec_); }
     bool makeHardLink(const std::string& link, const std::string& target) {
-        std::error_code ec;
-        fs::create_hard_link(real(target), real(link), ec);
-        return !ec;
+        fs::create_hard_link(real(target), real(link), ec_);
+        return !ec_;
     }
     // False where this system makes none (Wine's CreateSymbolicLink makes nothing).
     bool makeFolderLink(const std::string& link, const std::string& target) {
-        std::error_code ec;
-        fs::create_directory_symlink(real(target), real(link), ec);
-        return !ec && fs::is_symlink(fs::symlink_status(real(link), ec));
+        fs::create_directory_symlink(real(target), real(link), ec_);
+        return !ec_ && fs::is_symlink(fs::symlink_status(real(link), ec_));
     }
 
 #ifdef _WIN32
@@ -299,16 +289,16 @@ private:
         removeTree(real("").wstring());
 #else
         // Read-only entries give write back before the tree can go; a link goes as a link.
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(machine_, ec); it != fs::end(it);
-             it.increment(ec))
+        for (auto it = fs::recursive_directory_iterator(machine_, ec_); it != fs::end(it);
+             it.increment(ec_))
             if (!it->is_symlink())
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(machine_, ec);
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec_);
+        fs::remove_all(machine_, ec_);
 #endif
     }
 
     std::string root_, machine_;
+    mutable std::error_code ec_;  // of the last file system call
 };
 
 }  // namespace quillet::contract

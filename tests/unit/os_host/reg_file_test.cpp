@@ -35,7 +35,8 @@ struct Parsed {
     explicit Parsed(const std::string& bytes) : reg(RegistryFile::parse(bytes, warnings)) {}
 };
 
-TEST(RegistryFileValues, EachValueFormGivesItsTypeAndTheBytesTheAnsiQueryReturns) {
+// What no scenario writes: escapes, ANSI bytes and UTF-16 beyond the usual.
+TEST(RegistryFileValues, TextsGiveTheBytesTheAnsiQueryReturns) {
     struct Case {
         const char* label;
         bool regedit4;
@@ -43,31 +44,13 @@ TEST(RegistryFileValues, EachValueFormGivesItsTypeAndTheBytesTheAnsiQueryReturns
         std::string expected;
     };
     const Case cases[] = {
-        {"plain text", false, R"("v"="abc")", "1:abc\0"s},
-        {"empty text keeps its terminator", false, R"("v"="")", "1:\0"s},
-        {"escaped backslash and quote", false, R"("v"="C:\\x \"q\"")", "1:C:\\x \"q\"\0"s},
         {"unknown escape kept as written", true, R"("v"="C:\Temp")", "1:C:\\Temp\0"s},
         {"newline escape", false, R"("v"="a\nb")", "1:a\nb\0"s},
-        {"spaces kept inside text", false, R"("v"="  x  ")", "1:  x  \0"s},
-        {"blanks around = and a comment", false, "\"v\" =\t\"x\"  ; note", "1:x\0"s},
         {"ANSI bytes pass through", true, "\"v\"=\"M\xfcller\"", "1:M\xfcller\0"s},
-        {"dword little-endian", false, R"("v"=dword:00000031)", "4:\x31\0\0\0"s},
-        {"dword of fewer digits", false, R"("v"=dword:1bb)", "4:\xbb\x01\0\0"s},
-        {"dword upper-case spelling", false, R"("v"=DWORD:FFFFFFFF)", "4:\xff\xff\xff\xff"s},
-        {"binary of one- and two-digit bytes", false, R"("v"=hex:2c, 1 ,a,  ff)", "3:,\1\n\xff"s},
-        {"REG_NONE empty", false, R"("v"=hex(0):)", "0:"},
-        {"large type number stays raw", false, R"("v"=hex(100):41,00)", "256:A\0"s},
-        {"version 5 expand string is UTF-16", false, R"("v"=hex(2):25,00,fc,00)", "2:%\303\274"s},
-        {"version 5 multi string keeps NULs", false, R"("v"=hex(7):78,00,00,00,00,00)", "7:x\0\0"s},
         {"surrogate pair", false, R"("v"=hex(1):3d,d8,00,de)", "1:\360\237\230\200"s},
         {"lone surrogate is U+FFFD", false, R"("v"=hex(1):3d,d8,41,00)", "1:\357\277\275A"s},
         {"odd last byte of UTF-16 dropped", false, R"("v"=hex(2):41,00,42)", "2:A"},
-        {"expand string in REGEDIT4 is ANSI", true, R"("v"=hex(2):25,41,25,00)", "2:%A%\0"s},
-        {"continuation lines", false, "\"v\"=hex:01,\\\r\n    02,\\\r\n\t03", "3:\1\2\3"s},
         {"continuation at end of file", false, "\"v\"=hex:01,\\", "3:\x01"s},
-        {"default value via @", false, R"(@="dflt")", "1:dflt\0"s},
-        {"a later spelling replaces the value", false, "\"V\"=\"first\"\r\n\"v\"=dword:7",
-         "4:\7\0\0\0"s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -86,16 +69,12 @@ TEST(RegistryFileTree, KeysAndValuesLandWhereTheExportPutsThem) {
     const std::string a = "\"a\"=\"1\"\r\n";
     const Case cases[] = {
         {"values on the hive itself", "[HKEY_LOCAL_MACHINE]\r\n" + a, ":a", ""},
-        {"Wow6432Node right after Software is folded away",
-         hklm("SOFTWARE\\Wow6432Node\\K") + a + hklm("Software\\WOW6432NODE\\K\\Sub") + a,
-         "Software\\K:a Software\\K\\Sub:a Software\\Wow6432Node\\K:a", ""},
         {"Wow6432Node anywhere else is an ordinary key",
          hklm("Software\\K\\Wow6432Node\\X") + a + hklm("System\\Wow6432Node\\Y") + a,
          "Software\\K\\Wow6432Node\\X:a System\\Wow6432Node\\Y:a", "Software\\K\\X:a System\\Y:a"},
         {"comments, blank lines and indented lines",
-         "; comment\r\n# also\r\n\r\n   [HKEY_LOCAL_MACHINE\\T]   \r\n\t" + a +
-             "  ; \"b\"=\"1\"\r\n",
-         "T:a", "T:b"},
+         "; comment\r\n\r\n   [HKEY_LOCAL_MACHINE\\T]   \r\n\t" + a + "  ; \"b\"=\"1\"\r\n", "T:a",
+         "T:b"},
         {"key and value names match without regard to case, beyond ASCII too",
          hklm("Software\\KORBOD") +
              "\"Path\"=\"1\"\r\n\"\303\234bung\"=\"1\"\r\n\"\344b\"=\"1\"\r\n" +
@@ -107,8 +86,6 @@ TEST(RegistryFileTree, KeysAndValuesLandWhereTheExportPutsThem) {
          "Software\\KORBOD:Pat Software\\KORBO:Path Software\\KORBOD\\\\:Path "
          "\\Software\\KORBOD:Path "
          "Software\\KORBOD:"},
-        {"LF-only line ends", "[HKEY_LOCAL_MACHINE\\T]\n\"a\"=hex:01,\\\n  02\n\"b\"=\"1\"\n",
-         "T:a T:b", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -159,8 +136,7 @@ TEST(RegistryFileBadLines, EachIsSkippedWithOneWarningAndTheRestStillReads) {
 "v"=hex(zz):01
 "v"=hex(123456789):01
 "before"=-
-this is not a registry line
-REGEDIT4)";
+this is not a registry line)";
     const std::string badKeys = R"([HKEY_LOCAL_MACHINE\Software\Bad
 [HKEY_LOCAL_MACHINE\Software\Bad] junk
 [HKEY_NOWHERE\Software\Bad]
@@ -185,28 +161,16 @@ REGEDIT4)";
     }
 }
 
-TEST(RegistryFileBadLines, ValueBeforeAnyKeyMissingHeaderAndOtherHivesAreWarned) {
+TEST(RegistryFileBadLines, AValueBeforeAnyKeyIsWarned) {
     Parsed early(kHeader5 + "\"v\"=\"1\"\r\n" + kTestKey);
     EXPECT_EQ(lineCount(early.warnings.str()), 1u) << early.warnings.str();
     EXPECT_EQ(early.reg.subkeys("Software\\T"), std::vector<std::string>{});
-    // Without a header the file still reads, as version 5 (hex(2) is UTF-16).
-    Parsed noHeader(kTestKey + "\"v\"=hex(2):41,00,00,00\r\n");
-    EXPECT_EQ(lineCount(noHeader.warnings.str()), 1u) << noHeader.warnings.str();
-    EXPECT_EQ(typed(noHeader.reg, "Software\\T", "v"), "2:A\0"s);
-    // An export of another hive is an empty registry, with one warning a key.
-    Parsed user(kHeader5 + "[HKEY_CURRENT_USER\\Software\\T]\r\n\"v\"=\"1\"\r\n" +
-                "[HKEY_CURRENT_USER\\Software\\T\\Sub]\r\n");
-    EXPECT_EQ(lineCount(user.warnings.str()), 2u) << user.warnings.str();
-    EXPECT_EQ(user.reg.subkeys(""), std::vector<std::string>{});
-    // A long bad line is quoted shortened.
-    Parsed longLine(kHeader5 + kTestKey + std::string(100000, 'x') + "\r\n");
-    EXPECT_EQ(lineCount(longLine.warnings.str()), 1u);
-    EXPECT_LT(longLine.warnings.str().size(), 400u);
 }
 
 // Files written by Wine's `reg export` (the 32-bit view, the same key through
-// Wow6432Node, and the first put through iconv to UTF-8, BOM and all). Each
-// value form is checked in the table above; here the files' own layout.
+// Wow6432Node, and the first put through iconv to UTF-8, BOM and all): their
+// layout. The value forms a run reads are the startup and device list
+// scenarios' registry values.
 TEST(RegistryFileWineExports, EveryExportReadsAsTheSameTree) {
     std::string longData;
     for (int i = 0; i < 0x30; ++i) longData += static_cast<char>(i);
