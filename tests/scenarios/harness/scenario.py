@@ -15,7 +15,7 @@ from .checks import pattern  # noqa: F401 (the topics import it from here)
 TARGETS = ("host", "wine")
 RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect", "now",
             "days_later", "services", "files", "delete", "links", "why", "preview"}
-MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
+MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "files",
                 "folders", "links", "services", "host_bin", "host_env", "local_hour",
                 "targets", "why", "on_target", "runs", "nothing_written"}
 FILE_KEYS = {"content", "size", "age_days", "modified_days_ago", "modified_at", "readonly",

@@ -34,7 +34,6 @@ def file_content(spec):
 
 def registry_file(scenario):
     return registry.reg_file_bytes(scenario.get("registry"), scenario.get("registry_keys", {}),
-                                   scenario.get("registry_format", "v5"),
                                    lambda text: scn.fill(text, scenario))
 
 
