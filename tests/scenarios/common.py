@@ -74,15 +74,15 @@ def closing(status="Success", size=None, **more):
     return report("MN Status Check", status, size and "KORBOD folder Size : %s MB" % size, **more)
 
 
-def whole_report(regid, date=r"(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4}",
-                 hour=r"1?[0-9]|2[0-3]"):
+def whole_report(regid):
     """A status report written whole: STATUS_INFO with its seven keys in
     order, CR LF, SysID and NextRunDateTime empty, LastRunDateTime
     MM/DD/YYYY H:MM:SS."""
     value = r"[^\r\n]*"
     return {"match": r"\A\[STATUS_INFO\]\r\nRegID=%s\r\nDesc=%s\r\nPID=%s\r\nSysID=\r\n"
-                     r"LastRunDateTime=%s (%s):[0-5][0-9]:[0-5][0-9]\r\nNextRunDateTime=\r\n"
-                     r"LastRunStatusCode=%s\r\n\Z" % (regid, value, value, date, hour, value)}
+                     r"LastRunDateTime=(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4} "
+                     r"(1?[0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\r\nNextRunDateTime=\r\n"
+                     r"LastRunStatusCode=%s\r\n\Z" % (regid, value, value, value)}
 
 
 def services_report(*down):

@@ -13,8 +13,7 @@ import stat
 
 ANSI = "cp1252"
 FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini"}
-GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "min_gap_seconds",
-              "count_ini"}
+GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "count_ini"}
 
 
 def pattern(regex):
@@ -155,13 +154,6 @@ def check_glob(label, folder, leaf, check):
     count = 0 if check.get("absent") else check.get("count")
     if count is not None and len(names) != count:
         failures.append("%s: %d files match, expected %d: %s" % (label, len(names), count, names))
-    if "min_gap_seconds" in check:
-        stamps = sorted(_stamp_of(n) for n in names if _stamp_of(n))
-        close = [(a, b) for a, b in zip(stamps, stamps[1:])
-                 if (b - a).total_seconds() < check["min_gap_seconds"]]
-        if close:
-            failures.append("%s: stamps less than %d s apart: %s"
-                            % (label, check["min_gap_seconds"], close))
     for wanted, number in check.get("count_ini", ()):
         hits = [n for n, p in zip(names, paths) if _has_ini(p, wanted)]
         if len(hits) != number:
@@ -184,14 +176,6 @@ def check_expectations(expect, resolve):
         else:
             failures += check_file(path, real, check)
     return failures
-
-
-# ----------------------------------------------------------------- stamps in file names
-
-def _stamp_of(name):
-    found = re.search(r"(?:^|_)([0-9]{14})(?=\.)", name)
-    # a stamp that is no date raises, which fails the scenario as well
-    return datetime.datetime.strptime(found.group(1), "%Y%m%d%H%M%S") if found else None
 
 
 # ----------------------------------------------------------------- nothing written

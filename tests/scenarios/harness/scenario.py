@@ -15,9 +15,9 @@ from .checks import pattern  # noqa: F401 (the topics import it from here)
 TARGETS = ("host", "wine")
 RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect", "now",
             "days_later", "services", "files", "delete", "links", "why", "preview"}
-MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "files",
-                "folders", "links", "services", "host_bin", "host_env", "local_hour",
-                "targets", "why", "on_target", "runs", "nothing_written"}
+MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "files", "folders", "links",
+                "services", "host_bin", "host_env", "targets", "why", "on_target", "runs",
+                "nothing_written"}
 FILE_KEYS = {"content", "size", "age_days", "modified_days_ago", "modified_at", "readonly",
              "copy"}
 
@@ -72,7 +72,6 @@ def validate(scenario, where):
     need(re.fullmatch(r"[a-z0-9_]+", scenario.get("name", "")), "name: a-z, 0-9 and _ only")
     need(set(scenario.get("targets", TARGETS)) <= set(TARGETS), "unknown target")
     need(set(scenario.get("on_target", {})) <= set(TARGETS), "on_target: unknown target")
-    need(scenario.get("local_hour", 0) in range(24), "local_hour must be 0 to 23")
     for target in TARGETS:
         this = for_target(scenario, target)
         runs = this.get("runs")
