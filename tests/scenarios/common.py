@@ -92,12 +92,8 @@ def services_report(*down):
 def run(command, *lines, exit=0, only=None, **more):
     """One run of the program: its log is the banner lines around `lines`;
     `only` compares just the log lines that match one of these patterns."""
-    step = {"command": command, "exit": exit,
-            "log": [STARTED, received(command), *lines, FINISHED]}
-    if only:
-        step.update(log_match="filtered", log_filter=only)
-    step.update(more)
-    return step
+    return dict({"command": command, "exit": exit, "log_filter": only,
+                 "log": [STARTED, received(command), *lines, FINISHED]}, **more)
 
 
 def gate(command, *lines, **more):

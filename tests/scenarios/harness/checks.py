@@ -11,7 +11,7 @@ import os
 import re
 import stat
 
-ANSI = "cp1252"
+from .registry import ANSI
 FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini"}
 GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "count_ini"}
 
@@ -70,9 +70,10 @@ def _same(expected, actual):
     return expected.fullmatch(actual) if isinstance(expected, re.Pattern) else expected == actual
 
 
-def compare_messages(expected, actual, mode, filters=()):
-    """Failure texts for the log's messages against the expectation."""
-    if mode == "filtered":
+def compare_messages(expected, actual, filters=None):
+    """Failure texts for the log's messages against the expectation; with
+    `filters`, of the messages that match one of these regexes."""
+    if filters:
         actual = [line for line in actual if any(re.search(f, line) for f in filters)]
     if len(expected) == len(actual) and all(map(_same, expected, actual)):
         return []
@@ -80,7 +81,8 @@ def compare_messages(expected, actual, mode, filters=()):
     shown = [actual[i] if i < len(actual) and _same(e, actual[i]) else repr(e)
              if isinstance(e, re.Pattern) else e for i, e in enumerate(expected)]
     diff = difflib.unified_diff(shown, actual, "expected", "actual", lineterm="", n=2)
-    return ["log messages differ (%s):\n" % mode + "\n".join("    " + line for line in diff)]
+    return ["log messages differ (%s):\n" % ("filtered" if filters else "exact")
+            + "\n".join("    " + line for line in diff)]
 
 
 # ----------------------------------------------------------------- files
@@ -113,7 +115,7 @@ def _has_ini(path, wanted):
     return all(ini_value(data, s, k) == v for s, keys in wanted.items() for k, v in keys.items())
 
 
-def _as_bytes(content):
+def as_bytes(content):
     return content.encode(ANSI) if isinstance(content, str) else content
 
 
@@ -130,9 +132,9 @@ def check_file(label, path, check):
         data = handle.read()
     text = data.decode(ANSI, "replace")
     failures = []
-    if "content" in check and data != _as_bytes(check["content"]):
+    if "content" in check and data != as_bytes(check["content"]):
         failures.append("%s content differs:\n    expected %r\n    actual   %r"
-                        % (label, _as_bytes(check["content"])[:400], data[:400]))
+                        % (label, as_bytes(check["content"])[:400], data[:400]))
     if "utf16" in check and data.startswith(b"\xff\xfe") != check["utf16"]:
         failures.append("%s: UTF-16 byte-order mark %s" % (label, "missing" if check["utf16"]
                                                             else "present"))

@@ -13,8 +13,8 @@ from . import checks
 from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
-RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect", "now",
-            "days_later", "services", "files", "delete", "links", "why", "preview"}
+RUN_KEYS = {"command", "exit", "log", "log_filter", "log_kept", "expect", "now", "days_later",
+            "services", "files", "delete", "links", "why", "preview"}
 MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "files", "folders", "links",
                 "services", "host_bin", "host_env", "targets", "why", "on_target", "runs",
                 "nothing_written"}
@@ -84,10 +84,6 @@ def validate(scenario, where):
                  % sorted(set(run) - RUN_KEYS))
             need("command" in run and "exit" in run, at + "command or exit is missing")
             need("\0" not in run["command"], at + "a command text cannot hold NUL")
-            need(run.get("log_match", "exact") in ("exact", "filtered"),
-                 at + "log_match must be exact or filtered")
-            need(run.get("log_match") != "filtered" or run.get("log_filter"),
-                 at + "log_match filtered needs log_filter")
             for spec in list(this.get("files", {}).values()) + list(run.get("files", {}).values()):
                 need(not isinstance(spec, dict) or set(spec) <= FILE_KEYS,
                      at + "unknown file spec %s" % spec)

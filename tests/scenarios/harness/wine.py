@@ -124,8 +124,6 @@ WINE_OWN = {"bits", "eventlog", "fontcache", "http", "lanmanserver", "mountmgr",
 
 def unsupported(table):
     """Why a services table cannot be made under Wine, or None."""
-    if isinstance(table, str):
-        return "a raw services table is host-only"
     for name, state in (table or {}).items():
         if state == "driver" and name.lower() not in WINE_DRIVERS:
             return "%s is no kernel driver that Wine loads (%s)" % (name, WINE_DRIVERS)
