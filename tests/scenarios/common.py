@@ -57,11 +57,8 @@ def size_line(size):
 
 def agent(type_value="RULK", **more):
     """Registry values of an agent installed at the scenario's install path."""
-    values = {"InstallationPath": "{install_raw}"}
-    if type_value is not None:
-        values["Type"] = type_value
-    values.update(more)
-    return values
+    return {"InstallationPath": "{install_raw}",
+            **({} if type_value is None else {"Type": type_value}), **more}
 
 
 def report(pid, status=None, desc=None, **more):

@@ -14,9 +14,8 @@ import pytest
 from harness import checks
 from harness import scenario as scn
 from harness import targets
-from common import RUN_LINES
+from common import LOG, RUN_LINES
 
-LOG = "ApplicationLog\\MNStatusLog.txt"
 STRICT = os.environ.get("QUILLET_SCENARIO_STRICT") == "1"
 
 

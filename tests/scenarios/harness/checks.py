@@ -8,12 +8,13 @@ import difflib
 import fnmatch
 import hashlib
 import os
+import pathlib
 import re
 import stat
 
 from .registry import ANSI
-FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini"}
-GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "count_ini"}
+FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "ini"}
+GLOB_KINDS = {"absent", "content", "match", "ini", "count", "count_ini"}
 
 
 def pattern(regex):
@@ -109,10 +110,10 @@ def ini_value(data, section, key):
     return None
 
 
-def _has_ini(path, wanted):
-    with open(path, "rb") as handle:
-        data = handle.read()
-    return all(ini_value(data, s, k) == v for s, keys in wanted.items() for k, v in keys.items())
+def ini_differences(data, wanted):
+    """[(section, key, value read, value wanted)] of `wanted` {section: {key: value}}."""
+    return [(s, k, ini_value(data, s, k), v) for s, keys in wanted.items() for k, v in keys.items()
+            if ini_value(data, s, k) != v]
 
 
 def as_bytes(content):
@@ -128,24 +129,16 @@ def check_file(label, path, check):
         return [] if os.path.isdir(path) else ["%s is not a folder" % label]
     if not os.path.isfile(path):
         return ["%s does not exist (or is not a file)" % label]
-    with open(path, "rb") as handle:
-        data = handle.read()
+    data = pathlib.Path(path).read_bytes()
     text = data.decode(ANSI, "replace")
     failures = []
     if "content" in check and data != as_bytes(check["content"]):
         failures.append("%s content differs:\n    expected %r\n    actual   %r"
                         % (label, as_bytes(check["content"])[:400], data[:400]))
-    if "utf16" in check and data.startswith(b"\xff\xfe") != check["utf16"]:
-        failures.append("%s: UTF-16 byte-order mark %s" % (label, "missing" if check["utf16"]
-                                                            else "present"))
     if "match" in check and not re.search(check["match"], text):
         failures.append("%s does not match /%s/; content %r" % (label, check["match"], text[:400]))
-    for section, keys in check.get("ini", {}).items():
-        for key, wanted in keys.items():
-            actual = ini_value(data, section, key)
-            if actual != wanted:
-                failures.append("%s [%s] %s = %r, expected %r" % (label, section, key, actual, wanted))
-    return failures
+    return failures + ["%s [%s] %s = %r, expected %r" % (label, *difference)
+                       for difference in ini_differences(data, check.get("ini", {}))]
 
 
 def check_glob(label, folder, leaf, check):
@@ -157,7 +150,8 @@ def check_glob(label, folder, leaf, check):
     if count is not None and len(names) != count:
         failures.append("%s: %d files match, expected %d: %s" % (label, len(names), count, names))
     for wanted, number in check.get("count_ini", ()):
-        hits = [n for n, p in zip(names, paths) if _has_ini(p, wanted)]
+        hits = [n for n, p in zip(names, paths)
+                if not ini_differences(pathlib.Path(p).read_bytes(), wanted)]
         if len(hits) != number:
             failures.append("%s: files %s have %s, expected %d of %s"
                             % (label, hits, wanted, number, names))
@@ -195,8 +189,7 @@ def snapshot(root, deep=True):
             folder_entry = stat.S_ISDIR(info.st_mode)
             digest = None
             if stat.S_ISREG(info.st_mode):
-                with open(path, "rb") as handle:
-                    digest = hashlib.sha256(handle.read()).hexdigest()
+                digest = hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()
             result[path] = (folder_entry, 0 if folder_entry else info.st_size,
                             0 if folder_entry else info.st_mtime_ns, digest)
     return result
