@@ -84,12 +84,10 @@ def validate(scenario, where):
                  % sorted(set(run) - RUN_KEYS))
             need("command" in run and "exit" in run, at + "command or exit is missing")
             need("\0" not in run["command"], at + "a command text cannot hold NUL")
-            for spec in list(this.get("files", {}).values()) + list(run.get("files", {}).values()):
-                need(not isinstance(spec, dict) or set(spec) <= FILE_KEYS,
-                     at + "unknown file spec %s" % spec)
-            for spec in list(this.get("links", {}).values()) + list(run.get("links", {}).values()):
-                need(not isinstance(spec, dict) or set(spec) <= {"target", "age_days"},
-                     at + "unknown link spec %s" % spec)
+            for key, known in (("files", FILE_KEYS), ("links", {"target", "age_days"})):
+                for spec in [*this.get(key, {}).values(), *run.get(key, {}).values()]:
+                    need(not isinstance(spec, dict) or set(spec) <= known,
+                         at + "unknown %s spec %s" % (key, spec))
             for path, check in run.get("expect", {}).items():
                 problem = checks.unknown_check(path, check)
                 need(not problem, at + problem)
