@@ -57,11 +57,8 @@ def size_line(size):
 
 def agent(type_value="RULK", **more):
     """Registry values of an agent installed at the scenario's install path."""
-    values = {"InstallationPath": "{install_raw}"}
-    if type_value is not None:
-        values["Type"] = type_value
-    values.update(more)
-    return values
+    return {"InstallationPath": "{install_raw}",
+            **({} if type_value is None else {"Type": type_value}), **more}
 
 
 def report(pid, status=None, desc=None, **more):
@@ -74,15 +71,15 @@ def closing(status="Success", size=None, **more):
     return report("MN Status Check", status, size and "KORBOD folder Size : %s MB" % size, **more)
 
 
-def whole_report(regid, date=r"(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4}",
-                 hour=r"1?[0-9]|2[0-3]"):
+def whole_report(regid):
     """A status report written whole: STATUS_INFO with its seven keys in
     order, CR LF, SysID and NextRunDateTime empty, LastRunDateTime
     MM/DD/YYYY H:MM:SS."""
     value = r"[^\r\n]*"
     return {"match": r"\A\[STATUS_INFO\]\r\nRegID=%s\r\nDesc=%s\r\nPID=%s\r\nSysID=\r\n"
-                     r"LastRunDateTime=%s (%s):[0-5][0-9]:[0-5][0-9]\r\nNextRunDateTime=\r\n"
-                     r"LastRunStatusCode=%s\r\n\Z" % (regid, value, value, date, hour, value)}
+                     r"LastRunDateTime=(0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{4} "
+                     r"(1?[0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\r\nNextRunDateTime=\r\n"
+                     r"LastRunStatusCode=%s\r\n\Z" % (regid, value, value, value)}
 
 
 def services_report(*down):
@@ -92,12 +89,8 @@ def services_report(*down):
 def run(command, *lines, exit=0, only=None, **more):
     """One run of the program: its log is the banner lines around `lines`;
     `only` compares just the log lines that match one of these patterns."""
-    step = {"command": command, "exit": exit,
-            "log": [STARTED, received(command), *lines, FINISHED]}
-    if only:
-        step.update(log_match="filtered", log_filter=only)
-    step.update(more)
-    return step
+    return dict({"command": command, "exit": exit, "log_filter": only,
+                 "log": [STARTED, received(command), *lines, FINISHED]}, **more)
 
 
 def gate(command, *lines, **more):

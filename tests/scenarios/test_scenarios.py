@@ -14,9 +14,8 @@ import pytest
 from harness import checks
 from harness import scenario as scn
 from harness import targets
-from common import RUN_LINES
+from common import LOG, RUN_LINES
 
-LOG = "ApplicationLog\\MNStatusLog.txt"
 STRICT = os.environ.get("QUILLET_SCENARIO_STRICT") == "1"
 
 
@@ -59,17 +58,11 @@ def check_log(scenario, run, data, earlier, window):
         return ["the log in place before the run (%d bytes) is still there" % len(given)]
     messages, failures = checks.check_log_lines(data, *window)
     expected = [scn.fill(e, scenario) if isinstance(e, str) else e for e in run["log"]]
-    return failures + checks.compare_messages(expected, messages, run.get("log_match", "exact"),
-                                              run.get("log_filter", ()))
+    return failures + checks.compare_messages(expected, messages, run.get("log_filter"))
 
 
-def set_zone(zone, hour=None):
-    """The runner's local time and its programs' (both follow TZ): `zone`, or
-    a fixed-offset zone in which it is now `hour` o'clock."""
-    if hour is not None:
-        offset = (hour - datetime.datetime.now(datetime.timezone.utc).hour) % 24
-        # POSIX counts west of UTC: "QLH-3" is three hours ahead
-        zone = "QLH%d" % -(offset - 24 if offset > 12 else offset)
+def set_zone(zone):
+    """The runner's local time and its programs' (both follow TZ)."""
     os.environ["TZ"] = zone
     time.tzset()
 
@@ -131,7 +124,7 @@ def test_scenario(scenario, target):
         pytest.skip(target.skip(scenario))
     runs = scn.runs_of(scenario)
     failures, outputs, log_path = [], [], None
-    set_zone(target.zone, scenario.get("local_hour"))
+    set_zone(target.zone)
     try:
         target.prepare(scenario)
         log_path = target.resolve(scn.fill("{install}" + LOG, scenario))

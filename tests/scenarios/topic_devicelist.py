@@ -257,7 +257,7 @@ SCENARIOS = [
     # with the failure line, a Failed report and exit status 1.
     scenario("utf16_and_read_only_device_lists",
              sync(files={DEVICE_LIST: utf16("[SRV-A]\nRegID=R-OLD\nCategory=WAN\n")},
-                  expect={PARVIX_RUNS: "absent", DEVICE_LIST: {"utf16": True, "ini": {"SRV-A": {
+                  expect={PARVIX_RUNS: "absent", DEVICE_LIST: {"match": r"\A\xff\xfe", "ini": {"SRV-A": {
                       "RegID": "R-OLD", "Category": "WAN", "Type": "1", "OSVer": "10.0 17763"}}}}),
              sync(SYNC_FAILED, exit=1,
                   files={DEVICE_LIST: {"content": "[OLD]\r\nRegID=1\r\n", "readonly": True}},

@@ -54,10 +54,6 @@ SCENARIOS = [
     # REG_EXPAND_SZ is not expanded
     scenario("expand_sz_install_path_and_type_are_taken_as_they_are", LOG_RUN, install=EXPANDED,
              registry=agent(expand_sz("RULK"), InstallationPath=expand_sz(EXPANDED))),
-    scenario("regedit4_file_with_multi_sz_type_and_expand_sz_install_path", LOG_RUN,
-             registry_format="regedit4",
-             registry=agent(multi_sz(["RULK", "TOVA"]),
-                            InstallationPath=expand_sz("{install_raw}"))),
     # an unknown value type reads like REG_SZ; a final backslash gets no second one
     scenario("unknown_value_type_passes_gate_and_final_backslash_is_kept", LOG_RUN,
              install="C:\\QTest\\final_backslash\\", registry=agent(raw(0x20, b"RULK\0"))),

@@ -1,13 +1,13 @@
 /*
- * rawlaunch [-t SECONDS] PROGRAM x:HEX
+ * rawlaunch PROGRAM x:HEX
  *
  * Starts PROGRAM with an exact command line and returns its exit code.
  * `wine prog ARGS` re-quotes every argument that holds a blank, so the text
  * comes as hex digits ("x:" alone: empty), which no quoting alters. The
  * command line is "PROGRAM" TEXT ("PROGRAM" alone for an empty text).
  *
- * Exit code: the program's own; 124 when it ran past the time limit (default
- * 120 s, 0 = none) and was ended; 125 when it could not be started.
+ * Exit code: the program's own; 124 when it ran past 60 s and was ended; 125
+ * when it could not be started.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,22 +15,12 @@
 #include <windows.h>
 
 int main(int argc, char** argv) {
-    DWORD timeoutMs = 120 * 1000;
-    int arg = 1;
-    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
-        if (strcmp(argv[arg], "-t") == 0 && arg + 1 < argc) {
-            long seconds = strtol(argv[++arg], NULL, 10);
-            timeoutMs = seconds > 0 ? (DWORD)seconds * 1000 : INFINITE;
-        } else {
-            break;
-        }
-    }
-    if (argc - arg != 2 || strncmp(argv[arg + 1], "x:", 2) != 0) {
-        fputs("usage: rawlaunch [-t SECONDS] PROGRAM x:HEX\n", stderr);
+    if (argc != 3 || strncmp(argv[2], "x:", 2) != 0) {
+        fputs("usage: rawlaunch PROGRAM x:HEX\n", stderr);
         return 125;
     }
-    const char* program = argv[arg];
-    const char* hex = argv[arg + 1] + 2;
+    const char* program = argv[1];
+    const char* hex = argv[2] + 2;
     size_t length = strlen(hex) / 2;
     char* line = malloc(strlen(program) + length + 4);
     size_t at = (size_t)sprintf(line, length ? "\"%s\" " : "\"%s\"", program);
@@ -49,7 +39,7 @@ int main(int argc, char** argv) {
         return 125;
     }
     DWORD exitCode = 125;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(process.hProcess, 60 * 1000) == WAIT_TIMEOUT) {
         fprintf(stderr, "rawlaunch: %s still ran after the time limit; ended it\n", program);
         TerminateProcess(process.hProcess, 124);
         WaitForSingleObject(process.hProcess, 5000);

@@ -6,11 +6,6 @@
  *
  * It reports RUNNING once started (or stays START_PENDING, or goes straight
  * to PAUSED, a state Wine's sc cannot lead to) and answers STOP.
- *
- *   test_service.exe --control stop NAME
- *
- * stops it and waits (10 s at most) until it has stopped: exits 0 then, 1
- * otherwise.
  */
 #include <stdio.h>
 #include <string.h>
@@ -49,8 +44,7 @@ static DWORD WINAPI handler(DWORD control, DWORD type, LPVOID data, LPVOID conte
 }
 
 static void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
-    /* Without a NAME argument: the name the manager started it by. */
-    if (g_name[0] == '\0' && argc > 0 && argv[0]) strncpy(g_name, argv[0], sizeof g_name - 1);
+    (void)argc, (void)argv;
     g_handle = RegisterServiceCtrlHandlerExA(g_name, handler, NULL);
     if (!g_handle) return;
     g_stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -60,29 +54,7 @@ static void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
     report(SERVICE_STOPPED);
 }
 
-static int stop(const char* name) {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
-    SERVICE_STATUS status;
-    int ok = 0;
-    if (!service || !ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        fprintf(stderr, "test_service: stop %s failed, error %lu\n", name, GetLastError());
-    } else {
-        for (int tries = 0; tries < 100 && QueryServiceStatus(service, &status); ++tries) {
-            if ((ok = status.dwCurrentState == SERVICE_STOPPED)) break;
-            Sleep(100);
-        }
-        printf("%s: state %lu\n", name, status.dwCurrentState);
-    }
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-    return ok ? 0 : 1;
-}
-
 int main(int argc, char** argv) {
-    if (argc == 4 && strcmp(argv[1], "--control") == 0 && strcmp(argv[2], "stop") == 0)
-        return stop(argv[3]);
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--start-pending") == 0) {
             g_startState = SERVICE_START_PENDING;
@@ -95,7 +67,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    SERVICE_TABLE_ENTRYA table[2] = {{g_name[0] ? g_name : "QuilletTestService", serviceMain}};
+    SERVICE_TABLE_ENTRYA table[2] = {{g_name, serviceMain}};
     if (!StartServiceCtrlDispatcherA(table)) {
         fprintf(stderr, "test_service: not started as a service (error %lu)\n", GetLastError());
         return 1;

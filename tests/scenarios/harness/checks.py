@@ -8,13 +8,13 @@ import difflib
 import fnmatch
 import hashlib
 import os
+import pathlib
 import re
 import stat
 
-ANSI = "cp1252"
-FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "utf16", "ini"}
-GLOB_KINDS = {"absent", "content", "match", "utf16", "ini", "count", "min_gap_seconds",
-              "count_ini"}
+from .registry import ANSI
+FILE_KINDS = {"exists", "absent", "folder", "link", "content", "match", "ini"}
+GLOB_KINDS = {"absent", "content", "match", "ini", "count", "count_ini"}
 
 
 def pattern(regex):
@@ -71,9 +71,10 @@ def _same(expected, actual):
     return expected.fullmatch(actual) if isinstance(expected, re.Pattern) else expected == actual
 
 
-def compare_messages(expected, actual, mode, filters=()):
-    """Failure texts for the log's messages against the expectation."""
-    if mode == "filtered":
+def compare_messages(expected, actual, filters=None):
+    """Failure texts for the log's messages against the expectation; with
+    `filters`, of the messages that match one of these regexes."""
+    if filters:
         actual = [line for line in actual if any(re.search(f, line) for f in filters)]
     if len(expected) == len(actual) and all(map(_same, expected, actual)):
         return []
@@ -81,7 +82,8 @@ def compare_messages(expected, actual, mode, filters=()):
     shown = [actual[i] if i < len(actual) and _same(e, actual[i]) else repr(e)
              if isinstance(e, re.Pattern) else e for i, e in enumerate(expected)]
     diff = difflib.unified_diff(shown, actual, "expected", "actual", lineterm="", n=2)
-    return ["log messages differ (%s):\n" % mode + "\n".join("    " + line for line in diff)]
+    return ["log messages differ (%s):\n" % ("filtered" if filters else "exact")
+            + "\n".join("    " + line for line in diff)]
 
 
 # ----------------------------------------------------------------- files
@@ -108,13 +110,13 @@ def ini_value(data, section, key):
     return None
 
 
-def _has_ini(path, wanted):
-    with open(path, "rb") as handle:
-        data = handle.read()
-    return all(ini_value(data, s, k) == v for s, keys in wanted.items() for k, v in keys.items())
+def ini_differences(data, wanted):
+    """[(section, key, value read, value wanted)] of `wanted` {section: {key: value}}."""
+    return [(s, k, ini_value(data, s, k), v) for s, keys in wanted.items() for k, v in keys.items()
+            if ini_value(data, s, k) != v]
 
 
-def _as_bytes(content):
+def as_bytes(content):
     return content.encode(ANSI) if isinstance(content, str) else content
 
 
@@ -127,24 +129,16 @@ def check_file(label, path, check):
         return [] if os.path.isdir(path) else ["%s is not a folder" % label]
     if not os.path.isfile(path):
         return ["%s does not exist (or is not a file)" % label]
-    with open(path, "rb") as handle:
-        data = handle.read()
+    data = pathlib.Path(path).read_bytes()
     text = data.decode(ANSI, "replace")
     failures = []
-    if "content" in check and data != _as_bytes(check["content"]):
+    if "content" in check and data != as_bytes(check["content"]):
         failures.append("%s content differs:\n    expected %r\n    actual   %r"
-                        % (label, _as_bytes(check["content"])[:400], data[:400]))
-    if "utf16" in check and data.startswith(b"\xff\xfe") != check["utf16"]:
-        failures.append("%s: UTF-16 byte-order mark %s" % (label, "missing" if check["utf16"]
-                                                            else "present"))
+                        % (label, as_bytes(check["content"])[:400], data[:400]))
     if "match" in check and not re.search(check["match"], text):
         failures.append("%s does not match /%s/; content %r" % (label, check["match"], text[:400]))
-    for section, keys in check.get("ini", {}).items():
-        for key, wanted in keys.items():
-            actual = ini_value(data, section, key)
-            if actual != wanted:
-                failures.append("%s [%s] %s = %r, expected %r" % (label, section, key, actual, wanted))
-    return failures
+    return failures + ["%s [%s] %s = %r, expected %r" % (label, *difference)
+                       for difference in ini_differences(data, check.get("ini", {}))]
 
 
 def check_glob(label, folder, leaf, check):
@@ -155,15 +149,9 @@ def check_glob(label, folder, leaf, check):
     count = 0 if check.get("absent") else check.get("count")
     if count is not None and len(names) != count:
         failures.append("%s: %d files match, expected %d: %s" % (label, len(names), count, names))
-    if "min_gap_seconds" in check:
-        stamps = sorted(_stamp_of(n) for n in names if _stamp_of(n))
-        close = [(a, b) for a, b in zip(stamps, stamps[1:])
-                 if (b - a).total_seconds() < check["min_gap_seconds"]]
-        if close:
-            failures.append("%s: stamps less than %d s apart: %s"
-                            % (label, check["min_gap_seconds"], close))
     for wanted, number in check.get("count_ini", ()):
-        hits = [n for n, p in zip(names, paths) if _has_ini(p, wanted)]
+        hits = [n for n, p in zip(names, paths)
+                if not ini_differences(pathlib.Path(p).read_bytes(), wanted)]
         if len(hits) != number:
             failures.append("%s: files %s have %s, expected %d of %s"
                             % (label, hits, wanted, number, names))
@@ -186,14 +174,6 @@ def check_expectations(expect, resolve):
     return failures
 
 
-# ----------------------------------------------------------------- stamps in file names
-
-def _stamp_of(name):
-    found = re.search(r"(?:^|_)([0-9]{14})(?=\.)", name)
-    # a stamp that is no date raises, which fails the scenario as well
-    return datetime.datetime.strptime(found.group(1), "%Y%m%d%H%M%S") if found else None
-
-
 # ----------------------------------------------------------------- nothing written
 
 def snapshot(root, deep=True):
@@ -209,8 +189,7 @@ def snapshot(root, deep=True):
             folder_entry = stat.S_ISDIR(info.st_mode)
             digest = None
             if stat.S_ISREG(info.st_mode):
-                with open(path, "rb") as handle:
-                    digest = hashlib.sha256(handle.read()).hexdigest()
+                digest = hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()
             result[path] = (folder_entry, 0 if folder_entry else info.st_size,
                             0 if folder_entry else info.st_mtime_ns, digest)
     return result

@@ -47,7 +47,7 @@ def _quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def value_line(name, value, unicode, fill):
+def value_line(name, value, fill):
     """The line of a .reg file that stores `value` under `name`; `fill` is
     applied to every text."""
     value = sz(value) if isinstance(value, str) else value
@@ -58,11 +58,9 @@ def value_line(name, value, unicode, fill):
         return label + _quoted(data)
     if value.kind == REG_DWORD and isinstance(data, bytes) and len(data) == 4:
         return label + "dword:%08x" % int.from_bytes(data, "little")
-    end = b"\0\0" if unicode else b"\0"
-    if isinstance(data, str):
-        data = data.encode("utf-16-le" if unicode else ANSI) + end
-    elif isinstance(data, list):
-        data = b"".join(s.encode("utf-16-le" if unicode else ANSI) + end for s in data) + end
+    if isinstance(data, (str, list)):  # each string and a list end with a NUL
+        data = ("".join(s + "\0" for s in data) if isinstance(data, list) else data) + "\0"
+        data = data.encode("utf-16-le")
     kind = "hex:" if value.kind == REG_BINARY else "hex(%x):" % value.kind
     # long data wraps with "\" continuations, as regedit writes it
     items = ["%02x" % b for b in data]
@@ -70,17 +68,16 @@ def value_line(name, value, unicode, fill):
     return label + kind + ",\\\r\n  ".join(rows)
 
 
-def reg_file_bytes(values, subkeys, fmt, fill):
-    """A whole .reg file: the agent key with `values` (None: no key) and its
-    `subkeys` {relative path: {name: value}}. "v5" is what Windows and `reg
-    export` write (UTF-16LE with BOM), "regedit4" the older ANSI form."""
-    unicode = fmt == "v5"
-    blocks = ["Windows Registry Editor Version 5.00" if unicode else "REGEDIT4"]
+def reg_file_bytes(values, subkeys, fill):
+    """A whole .reg file as Windows and `reg export` write it (UTF-16LE with
+    BOM): the agent key with `values` (None: no key) and its `subkeys`
+    {relative path: {name: value}}."""
+    blocks = ["Windows Registry Editor Version 5.00"]
     keys = [(AGENT_KEY, values)] + [(AGENT_KEY + "\\" + path, table)
                                      for path, table in (subkeys or {}).items()]
     for key, table in keys:
         if table is not None:
-            blocks.append("\r\n".join(["[%s]" % key] + [value_line(name, value, unicode, fill)
+            blocks.append("\r\n".join(["[%s]" % key] + [value_line(name, value, fill)
                                                         for name, value in table.items()]))
     text = "\r\n\r\n".join(blocks) + "\r\n\r\n"
-    return b"\xff\xfe" + text.encode("utf-16-le") if unicode else text.encode(ANSI)
+    return b"\xff\xfe" + text.encode("utf-16-le")

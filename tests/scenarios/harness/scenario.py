@@ -13,11 +13,11 @@ from . import checks
 from .checks import pattern  # noqa: F401 (the topics import it from here)
 
 TARGETS = ("host", "wine")
-RUN_KEYS = {"command", "exit", "log", "log_match", "log_filter", "log_kept", "expect", "now",
-            "days_later", "services", "files", "delete", "links", "why", "preview"}
-MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "registry_format", "files",
-                "folders", "links", "services", "host_bin", "host_env", "local_hour",
-                "targets", "why", "on_target", "runs", "nothing_written"}
+RUN_KEYS = {"command", "exit", "log", "log_filter", "log_kept", "expect", "now", "days_later",
+            "services", "files", "delete", "links", "why", "preview"}
+MACHINE_KEYS = {"name", "install", "registry", "registry_keys", "files", "folders", "links",
+                "services", "host_bin", "host_env", "targets", "why", "on_target", "runs",
+                "nothing_written"}
 FILE_KEYS = {"content", "size", "age_days", "modified_days_ago", "modified_at", "readonly",
              "copy"}
 
@@ -72,7 +72,6 @@ def validate(scenario, where):
     need(re.fullmatch(r"[a-z0-9_]+", scenario.get("name", "")), "name: a-z, 0-9 and _ only")
     need(set(scenario.get("targets", TARGETS)) <= set(TARGETS), "unknown target")
     need(set(scenario.get("on_target", {})) <= set(TARGETS), "on_target: unknown target")
-    need(scenario.get("local_hour", 0) in range(24), "local_hour must be 0 to 23")
     for target in TARGETS:
         this = for_target(scenario, target)
         runs = this.get("runs")
@@ -85,16 +84,10 @@ def validate(scenario, where):
                  % sorted(set(run) - RUN_KEYS))
             need("command" in run and "exit" in run, at + "command or exit is missing")
             need("\0" not in run["command"], at + "a command text cannot hold NUL")
-            need(run.get("log_match", "exact") in ("exact", "filtered"),
-                 at + "log_match must be exact or filtered")
-            need(run.get("log_match") != "filtered" or run.get("log_filter"),
-                 at + "log_match filtered needs log_filter")
-            for spec in list(this.get("files", {}).values()) + list(run.get("files", {}).values()):
-                need(not isinstance(spec, dict) or set(spec) <= FILE_KEYS,
-                     at + "unknown file spec %s" % spec)
-            for spec in list(this.get("links", {}).values()) + list(run.get("links", {}).values()):
-                need(not isinstance(spec, dict) or set(spec) <= {"target", "age_days"},
-                     at + "unknown link spec %s" % spec)
+            for key, known in (("files", FILE_KEYS), ("links", {"target", "age_days"})):
+                for spec in [*this.get(key, {}).values(), *run.get(key, {}).values()]:
+                    need(not isinstance(spec, dict) or set(spec) <= known,
+                         at + "unknown %s spec %s" % (key, spec))
             for path, check in run.get("expect", {}).items():
                 problem = checks.unknown_check(path, check)
                 need(not problem, at + problem)

@@ -6,11 +6,7 @@ the host's terms.
 
 import os
 
-# parvix_standin.exe: appends "[arg]..." + CR LF to parvix_runs.txt beside
-# itself and "TEST : parvix_standin ran with [arg]..." to the activity log
-# beside itself when there is one; sleeps the milliseconds of
-# parvix_sleep_ms.txt first; exits with the number in parvix_exit_code.txt (0
-# without it).
+# parvix_standin.exe: what tests/support/parvix_standin.c does (see there)
 PARVIX_STANDIN = r"""#!/bin/sh
 here=$(dirname "$0")
 if [ -f "$here/parvix_sleep_ms.txt" ]; then

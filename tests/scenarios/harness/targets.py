@@ -8,6 +8,7 @@ import shutil
 import stat
 import subprocess
 
+from . import checks
 from . import registry
 from . import scenario as scn
 from . import support_programs
@@ -27,14 +28,12 @@ def remove_tree(path):
 
 
 def file_content(spec):
-    content = spec.get("content", scn.filler(spec.get("size", 0))) if isinstance(spec, dict) \
-        else spec
-    return content.encode(registry.ANSI) if isinstance(content, str) else content
+    return checks.as_bytes(spec.get("content", scn.filler(spec.get("size", 0)))
+                           if isinstance(spec, dict) else spec)
 
 
 def registry_file(scenario):
     return registry.reg_file_bytes(scenario.get("registry"), scenario.get("registry_keys", {}),
-                                   scenario.get("registry_format", "v5"),
                                    lambda text: scn.fill(text, scenario))
 
 
@@ -182,13 +181,10 @@ class HostTarget(Target):
         self.write(scenario.get("files", {}), scenario.get("folders", ()), scenario.get("links"))
 
     def change_services(self, changes):
-        if isinstance(self.services, str):
-            text = self.services
-        else:
-            self.services = dict(self.services or {}, **changes)
-            text = "".join("%s\trunning\tkernel_driver\n" % name if state == "driver" else
-                           "%s\t%s\n" % (name, state)
-                           for name, state in self.services.items() if state is not None)
+        self.services = dict(self.services or {}, **changes)
+        text = "".join("%s\trunning\tkernel_driver\n" % name if state == "driver" else
+                       "%s\t%s\n" % (name, state)
+                       for name, state in self.services.items() if state is not None)
         with open(os.path.join(self.machine, "services"), "w") as handle:
             handle.write(text)
 
@@ -281,7 +277,7 @@ class WineTarget(Target):
             self.services = None
 
     def run(self, run):
-        args = ["wine", self.rawlaunch, "-t", "60", wine.windows_path(self.quillet_exe),
+        args = ["wine", self.rawlaunch, wine.windows_path(self.quillet_exe),
                 "x:" + run["command"].encode(registry.ANSI).hex()]
         # The program's events (why a run could not keep its log, say) show in
         # its output: Wine puts an error event on its eventlog channel.

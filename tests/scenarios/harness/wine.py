@@ -114,23 +114,18 @@ def teardown(prefix, log_path):
 STATE_NUMBERS = {"stopped": 1, "start_pending": 2, "running": 4, "paused": 7}
 START_OPTIONS = {"stopped": "", "running": "", "paused": " --start-paused",
                  "start_pending": " --start-pending"}
-# Kernel drivers that a Wine 8 prefix has loaded, and Wine's own services,
-# which a scenario never registers or deletes.
+# Kernel drivers that a Wine 8 prefix has loaded.
 WINE_DRIVERS = {"mountmgr"}
-WINE_OWN = {"bits", "eventlog", "fontcache", "http", "lanmanserver", "mountmgr", "msiserver",
-            "ndis", "nsiproxy", "plugplay", "rpcss", "schedule", "spooler", "stisvc", "tcpip",
-            "termservice", "winebus", "winehid", "wineusb", "winmgmt", "winsock", "wuauserv"}
 
 
 def unsupported(table):
     """Why a services table cannot be made under Wine, or None."""
-    if isinstance(table, str):
-        return "a raw services table is host-only"
     for name, state in (table or {}).items():
         if state == "driver" and name.lower() not in WINE_DRIVERS:
             return "%s is no kernel driver that Wine loads (%s)" % (name, WINE_DRIVERS)
-        if state != "driver" and (name.lower() in WINE_OWN or not re.fullmatch(r"\w+", name)):
-            return "service name %s: Wine's own, or not only letters, digits and _" % name
+        # only the agent's names: a scenario never deletes one of Wine's services
+        if state != "driver" and not re.fullmatch(r"KORB\w*", name):
+            return "service name %s: not KORB and letters, digits or _" % name
         if state not in STATE_NUMBERS and state not in (None, "driver"):
             return "the test service cannot be held in the state %s under Wine" % state
     return None
@@ -181,11 +176,10 @@ class Services:
             return []
         lines = []
         if now is not None:
-            # Wine's sc has no pause: test_service.exe --control stops (or
-            # pauses) and waits for the state. A deleted service whose
-            # process still ends is only marked for deletion (sc create then
-            # fails with 1072): wait 10 s at most until it has left.
-            lines += [] if now == "stopped" else ["%s --control stop %s" % (self.program, name)]
+            # A deleted service whose process still ends is only marked for
+            # deletion (sc create then fails with 1072): wait 10 s at most
+            # until it has left.
+            lines += [] if now == "stopped" else ["sc stop " + name]
             lines += ["sc delete " + name, "set tries=0", ":gone_" + name,
                       "sc query %s >nul 2>&1" % name, "if errorlevel 1 goto done_" + name,
                       "set /a tries+=1", "if %tries% geq 10 goto done_" + name,
