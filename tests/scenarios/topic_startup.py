@@ -34,9 +34,6 @@ SCENARIOS = [
            agent(InstallationPath=EIGHT + " "), EIGHT),
     silent("install_path_of_eight_characters_in_nine_bytes_ends_silently", agent(),
            "C:\\\u00c4gent"),
-    silent("missing_installation_path_ends_silently", {"Type": "RULK"}),
-    silent("installation_path_of_blanks_ends_silently",
-           {"InstallationPath": "   ", "Type": "RULK"}),
     silent("missing_agent_key_ends_silently", None),
     silent("install_path_as_dword_ends_silently", agent(InstallationPath=dword(0x5C3A43))),
 
