@@ -289,10 +289,11 @@ SCENARIOS += [
 
 # The administrator moved every folder of the agent elsewhere with a link
 # (Tarsel\Datadirectory and NDatapost\Error links again inside the moved
-# folders): each is followed. The sweeps delete in the targets and nothing
-# beside them, everything is written there, and the folder size counts the
-# two young 1 MiB data files once each. Under Wine files are dated instead of
-# moving the clock.
+# folders), and the install folder is reached through a link too: each is
+# followed. The sweeps delete in the targets and nothing beside them,
+# everything is written there, and the folder size counts the two young 1 MiB
+# data files once each. Under Wine files are dated instead of moving the clock.
+INSTALL_LINK = {"C:\\QTest\\install_link": "C:\\QTest\\install_target"}
 MOVED = "C:\\QTest\\moved_agent_folders"
 MOVED_LINKS = {**{name: MOVED + "\\" + name for name in (
     "ApplicationLog", "Datadirectory", "Tarsel", "NDatapost", "AlertTkt", "PMStatus", "Status",
@@ -346,21 +347,7 @@ SCENARIOS += [
              registry_keys={"ManagedMachines\\PC1": {"RegID": "R-7", "Type": "1"}},
              services={name: "running" for name in DEFAULT_SERVICES},
              files=MOVED_FILES,
-             folders=[MOVED + "\\" + name for name in ("PMStatus", "Status", "Configuration")],
-             links=MOVED_LINKS),
-    # The install folder itself reached through a link: measured, swept and
-    # written where it points.
-    scenario("install_folder_reached_through_a_link_is_followed",
-             sized("LOG,ALERT", DELETING_LOGS,
-                   "INF : Number of files pending in alert ticket folder are - 1", size="1",
-                   expect={**gone("ApplicationLog\\old.log"),
-                           **have("C:\\QTest\\install_target\\ApplicationLog\\young.log",
-                                  "C:\\QTest\\install_target\\" + LOG),
-                           REPORTS: {"count": 1, "count_ini": [(closing("Success", "1"), 1)]}}),
-             install="C:\\QTest\\install_link",
-             links={"C:\\QTest\\install_link": "C:\\QTest\\install_target"},
-             files={"C:\\QTest\\install_target\\ApplicationLog\\old.log": OLD,
-                    "C:\\QTest\\install_target\\ApplicationLog\\young.log": TEN,
-                    "C:\\QTest\\install_target\\AlertTkt\\t.tkt": "",
-                    "C:\\QTest\\install_target\\Datadirectory\\big.dat": {"size": MIB}}),
+             folders=[MOVED + "\\" + name for name in ("PMStatus", "Status", "Configuration")]
+             + list(INSTALL_LINK.values()), install=next(iter(INSTALL_LINK)),
+             links={**INSTALL_LINK, **MOVED_LINKS}),
 ]
