@@ -52,16 +52,12 @@ SCENARIOS = [
              words("LOG,,FOO,TYPE", NO_LOGPARSER, DELETING_LOGS, TYPE_CHECKED),
              # DATA sweeps Datadirectory only, not the Tarsel folder
              words(" log , data ", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA),
-             words("LOG,log", NO_LOGPARSER, DELETING_LOGS, DELETING_LOGS),
              words(",, ,", NO_LOGPARSER),
              # a tab is no blank to the run, nor to a preview of that run
              words("LOG\t", NO_LOGPARSER, preview=True),
              words("\t", NO_LOGPARSER, preview=True),
              words(EVERY_WORD, NO_LOGPARSER, TYPE_CHECKED, CHECKING_SERVICES, *ALL_DOWN,
                    SYNCHRONISING, DELETING_DATA, DELETING_LOGS, exit=1),
-             words("srv", NO_LOGPARSER, CHECKING_SERVICES, *ALL_DOWN, exit=1,
-                   expect={REPORTS: {"count_ini": [
-                       (services_report(*DEFAULT_SERVICES), 4), (closing("Failed"), 4)]}}),
              folders=["Configuration"],
              files={"Status": "not a folder",
                     "ApplicationLog\\old.log": {"size": 100, "age_days": 6},
