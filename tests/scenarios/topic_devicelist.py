@@ -244,17 +244,11 @@ SCENARIOS = [
                     expect={"Configuration": "absent",
                             REPORTS: {"count": 3, "count_ini": [(SYNC_REPORT, 2)]}}),
              registry=agent(RegID="R-100"), registry_keys=NETWORK),
-    # CONFIGURATION records: a list that cannot be opened (a folder of that
-    # name) is status 0 with DeviceList.ini; status 0 then stays, errdesc
-    # gaining a comma and the empty description; a new file records success
+    # a list that cannot be opened (a folder of that name) is CONFIGURATION
+    # status 0 with DeviceList.ini (success and later runs: the health records')
     scenario("health_check_records_the_synchronisation",
-             health(SYNC_FAILED, exit=1, expect=configuration(
-                 "0", "DeviceList.ini",
-                 **{REPORTS: {"count": 1, "count_ini": [(SYNC_REPORT, 1)]}})),
-             health(PARVIX_MISSING, delete=[DEVICE_LIST],
-                    expect=configuration("0", "DeviceList.ini,", **SWITCH_LIST)),
-             health(PARVIX_MISSING, delete=[HEALTH_FILE],
-                    expect=configuration("1", "", **{REPORTS: {"count": 1}})),
+             health(SYNC_FAILED, exit=1, expect=configuration("0", "DeviceList.ini", **{
+                 REPORTS: {"count": 1, "count_ini": [(SYNC_REPORT, 1)]}})),
              registry_keys=SWITCH_ONLY, folders=[DEVICE_LIST]),
     # A Unicode list's values are seen (RegID and Category stay), a missing
     # key is added and the list stays UTF-16; Parvix.exe is not run while
