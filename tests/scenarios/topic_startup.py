@@ -75,7 +75,6 @@ SCENARIOS = [
              run(" AGTHLTHCHK", NO_LOGPARSER, only=RUN_LINES, preview=True),
              run("AGTHLTHCHK ", NO_LOGPARSER, only=RUN_LINES, preview=True),
              run("AGTHLTHCHK,LOG", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
-             run("LOG,AGTHLTHCHK", NO_LOGPARSER, DELETING_LOGS, only=RUN_LINES),
              folders=["Configuration"]),
     # a log one byte over 2 MiB is deleted at the start; the clean-up of
     # every TOVA run leaves the log sweep's files alone
