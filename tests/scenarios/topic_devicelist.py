@@ -197,15 +197,20 @@ CHECKED_LIST = (
     + "[EMPTY]\r\nComment=no key that is checked\r\n\r\n"
     + valid_section("SW-1", "3", local="Y", category=" wan ")
     + valid_section("ESX-1", "5")
-    # a Type with a blank passes the check but counts in no total
-    + "[SPACED]\r\nType=\" 2\"\r\nCategory=WAN\r\nEnable=0\r\nDaysToMonitor=1\r\n"
-      "FromTime=x\r\nToTime=y\r\nLocalMachine=n\r\nRegID=1\r\n")
+    # a Type with a blank passes the check but counts in no total; blanks
+    # around a LocalMachine are trimmed, a tab before a Category is not
+    + "[SPACED]\r\nType=\" 2\"\r\nCategory=\"\tLAN\"\r\nEnable=0\r\nDaysToMonitor=1\r\n"
+      "FromTime=x\r\nToTime=y\r\nLocalMachine=\" n \"\r\nRegID=1\r\n\r\n"
+    # a value is read into 255 characters with its zero
+    + valid_section("LONG", "9" * 300))
 CHECKED_FINDINGS = [finding("SRV-B", "Invalid value for %s found as : %s" % kv)
                     for kv in (("Type", "7"), ("Category", "LAN2"))]
 CHECKED_FINDINGS += [finding("SRV-B", "Enable value is blank"),
                      finding("SRV-B", "Invalid value for LocalMachine found as : Yes")]
 CHECKED_FINDINGS += [finding("EMPTY", key + " value is blank") for key in (
     "Type", "Category", "Enable", "DaysToMonitor", "FromTime", "ToTime", "LocalMachine", "RegID")]
+CHECKED_FINDINGS += [finding("SPACED", "Invalid value for Category found as : \tLAN"),
+                     finding("LONG", "Invalid value for Type found as : " + "9" * 254)]
 # 60 sections of 100-character names: about 6,100 characters of names, more
 # than the 5,000 the list of section names was once cut to.
 LONG_LIST = "".join(valid_section("DEVICE-%03d-" % i + "X" * 89, "4") for i in range(60))
@@ -239,17 +244,11 @@ SCENARIOS = [
                     expect={"Configuration": "absent",
                             REPORTS: {"count": 3, "count_ini": [(SYNC_REPORT, 2)]}}),
              registry=agent(RegID="R-100"), registry_keys=NETWORK),
-    # CONFIGURATION records: a list that cannot be opened (a folder of that
-    # name) is status 0 with DeviceList.ini; status 0 then stays, errdesc
-    # gaining a comma and the empty description; a new file records success
+    # a list that cannot be opened (a folder of that name) is CONFIGURATION
+    # status 0 with DeviceList.ini (success and later runs: the health records')
     scenario("health_check_records_the_synchronisation",
-             health(SYNC_FAILED, exit=1, expect=configuration(
-                 "0", "DeviceList.ini",
-                 **{REPORTS: {"count": 1, "count_ini": [(SYNC_REPORT, 1)]}})),
-             health(PARVIX_MISSING, delete=[DEVICE_LIST],
-                    expect=configuration("0", "DeviceList.ini,", **SWITCH_LIST)),
-             health(PARVIX_MISSING, delete=[HEALTH_FILE],
-                    expect=configuration("1", "", **{REPORTS: {"count": 1}})),
+             health(SYNC_FAILED, exit=1, expect=configuration("0", "DeviceList.ini", **{
+                 REPORTS: {"count": 1, "count_ini": [(SYNC_REPORT, 1)]}})),
              registry_keys=SWITCH_ONLY, folders=[DEVICE_LIST]),
     # A Unicode list's values are seen (RegID and Category stay), a missing
     # key is added and the list stays UTF-16; Parvix.exe is not run while

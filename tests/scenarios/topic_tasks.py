@@ -6,7 +6,7 @@ from common import (CHECKING_SERVICES, DEFAULT_SERVICES, DELETING_DATA, DELETING
                     DELETING_TARSEL, NO_LOGPARSER, REGISTERED, REGISTERING,
                     REGISTRATION_FAILED, REPORTS, RUN_LINES, RUNNING, SERVICE_LINES,
                     SYNCHRONISING, TYPE_CHECKED, agent, closing, not_running, run, scenario,
-                    services_report, sized, whole_report)
+                    services_report, whole_report)
 from harness.scenario import pattern
 from harness.support_programs import REGSVR32
 
@@ -52,30 +52,27 @@ SCENARIOS = [
              words("LOG,,FOO,TYPE", NO_LOGPARSER, DELETING_LOGS, TYPE_CHECKED),
              # DATA sweeps Datadirectory only, not the Tarsel folder
              words(" log , data ", NO_LOGPARSER, DELETING_LOGS, DELETING_DATA),
-             words("LOG,log", NO_LOGPARSER, DELETING_LOGS, DELETING_LOGS),
              words(",, ,", NO_LOGPARSER),
              # a tab is no blank to the run, nor to a preview of that run
              words("LOG\t", NO_LOGPARSER, preview=True),
              words("\t", NO_LOGPARSER, preview=True),
              words(EVERY_WORD, NO_LOGPARSER, TYPE_CHECKED, CHECKING_SERVICES, *ALL_DOWN,
                    SYNCHRONISING, DELETING_DATA, DELETING_LOGS, exit=1),
-             words("srv", NO_LOGPARSER, CHECKING_SERVICES, *ALL_DOWN, exit=1,
-                   expect={REPORTS: {"count_ini": [
-                       (services_report(*DEFAULT_SERVICES), 4), (closing("Failed"), 4)]}}),
              folders=["Configuration"],
              files={"Status": "not a folder",
                     "ApplicationLog\\old.log": {"size": 100, "age_days": 6},
                     "ApplicationLog\\a\\big.log": {"size": 5 * 1024 * 1024 + 1}}),
 
     # paused and start-pending services are active, a stopped one and one that
-    # does not exist are down, each SRV word writes its own report; then the
-    # same machine with every service started, then one paused
+    # does not exist are down, each SRV word writes its own report, whole (and
+    # so three: apart by the pause after a report, or one would overwrite the
+    # one before); then the same machine with every service started, then one
+    # paused
     scenario("services_in_every_state_and_changed_between_runs",
-             run("SRV,SRV", NO_LOGPARSER, *EVERY_STATE * 2, exit=1, only=WORD_LINES,
-                 expect={REPORTS: {"count": 3, **whole_report("4711"),
-                                   "count_ini": [(services_report("KORBMonCtl", "KORBGuard",
-                                                                  "KORBKeySafe"), 2),
-                                                 (closing("Failed"), 1)]}}),
+             run("SRV,SRV", NO_LOGPARSER, *EVERY_STATE * 2, exit=1, only=WORD_LINES, expect={
+                 "PMStatus\\4711_*": {"count": 3, **whole_report("4711"), "count_ini": [
+                     (services_report("KORBMonCtl", "KORBGuard", "KORBKeySafe"), 2),
+                     (closing("Failed", "0"), 1)]}}),
              srv(*[RUNNING] * 7, services={name: "running" for name in DEFAULT_SERVICES},
                  expect={REPORTS: {"count": 4, "count_ini": [(closing("Success"), 1)]}}),
              srv(*[RUNNING] * 7, services={"KORBGuard": "paused"},
@@ -122,20 +119,4 @@ SCENARIOS = [
              targets=("host",), install="C:\\QTest\\no_regsvr32\\KORBOD Agent",
              files={"Logparser.dll": {"copy": "test_logparser.dll"}},
              host_env={"PATH": "{machine}/no-programs"}),
-
-    # the service check's report and the closing one, both whole (and so two:
-    # apart by the pause after a report, or the second would overwrite the first)
-    scenario("two_reports_of_one_run_are_whole",
-             srv(*ALL_DOWN, exit=1, expect={REPORTS: {"count": 2}, "PMStatus\\12345_*": {
-                     "count": 2, **whole_report("12345"),
-                     "count_ini": [(services_report(*DEFAULT_SERVICES), 1),
-                                   (closing("Failed", "0", RegID="12345"), 1)]}}),
-             registry=agent(RegID="12345")),
-    # a missing RegID reads as 0; rulk passes the gate (upper-cased) and the
-    # type check (trimmed and upper-cased); the PMStatus folder is created
-    scenario("closing_report_of_lower_case_rulk_without_regid",
-             sized("TYPE", TYPE_CHECKED, size="1", expect={REPORTS: {"count": 1}, "PMStatus\\0_*": {
-                 "count": 1, **whole_report("0"),
-                 "count_ini": [(closing("Success", "1", RegID="0"), 1)]}}),
-             registry=agent("rulk"), files={"Datadirectory\\one.mib": {"size": 1048576}}),
 ]

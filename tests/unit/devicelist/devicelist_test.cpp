@@ -8,7 +8,6 @@
 namespace quillet {
 namespace {
 
-using namespace std::string_literals;
 using testing::FakeRun;
 using ::testing::HasSubstr;
 
@@ -114,48 +113,8 @@ TEST(DeviceListSync, DeviceRulesAndHealthRecordHangOnExactTexts) {
     }
 }
 
-const std::string kList = "Configuration\\DeviceList.ini";
 // The fake clock's second: 5 December 2026, 04:13:01, day before month.
 const std::string kStatusFile = "Status\\wpdevicestatus_12345_20260512041301.txt";
-
-// A section of valid values with one key given another value.
-std::string section(const std::string& key, const std::string& value) {
-    std::string text = "[dev]\r\n";
-    for (const char* k : {"Type", "Category", "Enable", "DaysToMonitor", "FromTime", "ToTime",
-                          "LocalMachine", "RegID"})
-        text += k +
-                ("=" + (k == key               ? value
-                        : k == "LocalMachine"s ? "N"
-                        : k == "Category"s     ? "LAN"
-                                               : "1"s)) +
-                "\r\n";
-    return text;
-}
-
-TEST(DeviceListValidation, RulesThatTrimCutOrCountAsTheyRead) {
-    struct Case {
-        std::string key, value;  // as written in the file
-        std::string data;        // the [DATA] part up to the totals
-    } cases[] = {
-        {"Type", std::string(300, '9'),
-         "INI_ERR :\tdev\tInvalid value for Type found as : " + std::string(254, '9')},
-        {"Category", "\"\tLAN\"", "INI_ERR :\tdev\tInvalid value for Category found as : \tLAN"},
-        {"LocalMachine", "\" n \"", "All the entries in DeviceList.ini file are valid"},
-    };
-    for (const auto& c : cases) {
-        FakeRun f;
-        f.writeFile(kList, section(c.key, c.value));
-        PriSubValidateDeviceList(f.ctx);
-        std::string totals;  // the section counts as MS, unless its Type is another
-        for (const char* kind : {"MS", "POSIX", "SNMP", "ICMP", "VMWare"})
-            totals += "Total number of "s + kind +
-                      " Servers : " + (kind == "MS"s && c.key != "Type" ? "1" : "0") + "\r\n";
-        const std::string status = f.read(kStatusFile);
-        EXPECT_EQ(status.substr(status.find("[DATA]\r\n") + 8),
-                  c.data + "\r\n\r\n" + totals + "\r\n")
-            << c.value;
-    }
-}
 
 TEST(DeviceListValidation, StatusFileOfTheSameSecondIsReplacedAndItsTimeTakenAnew) {
     FakeRun f;

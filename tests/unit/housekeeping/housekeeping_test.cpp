@@ -120,9 +120,8 @@ TEST(SweepFailure, EndsTheInvocationWhoseFolderFailedAndReportsOncePerInvocation
         // P's file is still there, pending deletion: P stays, Z is swept all the same.
         {"a folder left full by a pending deletion stays and the data sweep goes on", kData,
          {"P\\p.dat", "Z\\z.dat"}, {}, {"leavePending P\\p.dat"}, {}, "P P/p.dat"},
-        // No install folder holds them yet: neither sweep has anything to do.
+        // No install folder holds it yet: the sweep has nothing to do.
         {"a missing log folder", kLogs, {}, {}, {}, {}, ""},
-        {"a missing data folder", kData, {}, {}, {}, {}, ""},
         // clang-format on
     };
     for (const auto& c : cases) {
