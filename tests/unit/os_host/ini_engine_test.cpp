@@ -23,39 +23,17 @@ protected:
     std::string dir_ = ::testing::TempDir() + "/ini_engine_XXXXXX";
     std::error_code ignored_;
 };
-using IniEngineWrite = IniEngineTest;
 using IniEngineCache = IniEngineTest;
 
 // Rewrites the file in place (same inode), as an editor that truncates does.
 void put(const std::string& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
-struct stat statOf(const std::string& file) {
-    struct stat st {};
-    EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
-    return st;
-}
 // Sets the modification time this many seconds after a fixed moment.
 constexpr long kStart = 1577836800;
 void setTime(const std::string& file, long seconds) {
     const timespec times[2] = {{kStart + seconds, 0}, {kStart + seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-}
-
-// Nothing a run does shows the mode; the rest of the replacement, the
-// temporaries a killed writer left and a full disk, fault_runs.py checks.
-TEST_F(IniEngineWrite, KeepsTheModeOfTheFileItReplaces) {
-    const std::string file = path("a.ini");
-    put(file, "[S]\r\nk=1\r\n");
-    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-    IniEngine engine;
-    ASSERT_TRUE(engine.writeString("S", "k", "a much longer value than before", file));
-    EXPECT_EQ(statOf(file).st_mode & 07777, 0640u);
-
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ASSERT_TRUE(engine.writeString("S", "k", "v", path("new.ini")));
-    EXPECT_EQ(statOf(path("new.ini")).st_mode & 07777, 0666u & ~mask);
 }
 
 // The file read is kept while its inode, size and time stay as they were,
