@@ -405,15 +405,6 @@ TEST_F(Processes, StartWaitEndAndGiveTheirExitCodes) {
         expectFailure(Error::fileNotFound, "start echo", [&] { os->startCommandLine("echo x"); });
 }
 
-TEST_F(Processes, ARefusalIsDescribedByItsNumbersText) {
-    const auto refused = os->iniWriteString("S", "K", "V", scratch.at("nofolder\\x.ini"));
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->description, "");
-    EXPECT_EQ(refused->description,
-              os->systemErrorText(static_cast<std::uint32_t>(refused->number)));
-    EXPECT_EQ(os->systemErrorText(0x2000FFFF), "");
-}
-
 }  // namespace
 }  // namespace quillet::contract
 
