@@ -127,18 +127,6 @@ TEST_F(Registry, ListsMoreSubkeysThanASixteenBitIndexCountsAndTellsEmptyFromMiss
     EXPECT_FALSE(os->regQueryValue(kKey, "Missing"));
 }
 
-// Runs make the agent's folders and append to, measure and delete its files;
-// what no run asks: folders two deep, a name after the last backslash, and a
-// read-only file deleted by name (Windows' own call refuses it).
-TEST_F(Files, MakeFoldersUpToTheLastBackslashAndDeleteAReadOnlyFile) {
-    os->makeSureDirectoryPathExists(scratch.at("made\\deep\\file.txt"));
-    EXPECT_TRUE(scratch.exists("made\\deep"));
-    EXPECT_FALSE(scratch.exists("made\\deep\\file.txt"));
-    ASSERT_TRUE(scratch.make({"readonly.txt"}) && scratch.makeReadOnly("readonly.txt"));
-    os->deleteFile(scratch.at("readonly.txt"));
-    EXPECT_FALSE(scratch.exists("readonly.txt"));
-}
-
 TEST_F(Files, RefusedCallsThrowThePlatformsError) {
     ASSERT_TRUE(scratch.make({"folder\\", "readonly.log", "shared.log"}) &&
                 scratch.makeReadOnly("readonly.log") &&
