@@ -214,18 +214,10 @@ public:
         for (const auto& f : fixtures)
             if (!setValue(f)) throw std::runtime_error(f.key + ": no rights?");
     }
-    // As FolderEntry::nativeName and FolderEntry::name spell a UTF-8 name.
+    // As FolderEntry::nativeName spells a UTF-8 name.
     static std::string nativeName(const std::string& utf8) {
         const std::wstring name = wide(utf8, CP_UTF8);
         return std::string(reinterpret_cast<const char*>(name.data()), name.size() * 2);
-    }
-    static std::string ansiName(const std::string& utf8) {
-        const std::wstring name = wide(utf8, CP_UTF8);
-        std::string ansi(name.size() * 2, '\0');
-        ansi.resize(static_cast<std::size_t>(
-            WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), ansi.data(),
-                                static_cast<int>(ansi.size()), nullptr, nullptr)));
-        return ansi;
     }
     static std::string selfPath() {
         char path[MAX_PATH] = {};
@@ -273,7 +265,6 @@ private:
         }
     }
     static std::string nativeName(const std::string& utf8) { return utf8; }
-    static std::string ansiName(const std::string& utf8) { return utf8; }
     static std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
 private:
