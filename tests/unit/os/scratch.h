@@ -21,7 +21,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,8 +178,6 @@ public:
     }
 
 #ifdef _WIN32
-    // Windows has no such limit (and Wine takes minutes over a tree that deep).
-    bool limitOpenFiles(unsigned, unsigned) { return false; }
     bool makeHidden(const std::string& path, bool system) {
         const DWORD wanted = system ? FILE_ATTRIBUTE_SYSTEM : FILE_ATTRIBUTE_HIDDEN;
         return SetFileAttributesW(real(path).c_str(), wanted) &&
@@ -232,14 +229,6 @@ private:
     }
 #else
     bool makeHidden(const std::string&, bool) { return false; }
-    // The soft limit on open descriptors lowered to `soft`; false when the
-    // hard limit is below `needed`.
-    bool limitOpenFiles(rlim_t soft, rlim_t needed) {
-        rlimit limit{};
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < needed) return false;
-        limit.rlim_cur = soft;
-        return setrlimit(RLIMIT_NOFILE, &limit) == 0;
-    }
     bool setModified(const std::string& path, const os::LocalTime& t) {
         std::tm tm{};
         tm.tm_year = t.year - 1900, tm.tm_mon = t.month - 1, tm.tm_mday = t.day;

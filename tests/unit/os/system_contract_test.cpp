@@ -279,26 +279,6 @@ TEST_F(FolderWalk, RemovesEveryEntryOnceWhileTheListingGoesOn) {
     EXPECT_TRUE(listAll(*os->openFolder(scratch.at("many"))).empty());
 }
 
-TEST_F(FolderWalk, HoldsOpenEveryLevelOfATreeDeeperThanTheUsualDescriptorLimit) {
-    // Windows walks some 16,000 levels deep; elsewhere a soft limit of 1,024
-    // open descriptors is the common default.
-    const int depth = 1100;
-    if (!scratch.limitOpenFiles(1024, depth + 100))
-        GTEST_SKIP() << "no limit on open descriptors to go past here";
-    os = os::makeSystem();
-    std::vector<std::string> tree{"deep\\"};
-    for (int level = 0; level < depth; ++level) tree.push_back(tree.back() + "d\\");
-    tree.push_back(tree.back() + "bottom.txt");
-    ASSERT_TRUE(scratch.make(tree));
-    std::vector<std::unique_ptr<os::Folder>> levels;
-    levels.push_back(os->openFolder(scratch.at("deep")));
-    for (int level = 0; level < depth; ++level) {
-        levels.push_back(levels.back()->openSubfolder(named(listAll(*levels.back()), "d")));
-        ASSERT_TRUE(levels.back()) << level;
-    }
-    EXPECT_EQ(named(listAll(*levels.back()), "bottom.txt").size, 5u);
-}
-
 TEST_F(Links, AreListedButNeverEnteredOrDeletedThrough) {
     // The target is empty: a deletion through a link would take it.
     ASSERT_TRUE(scratch.make({"target\\", "links\\"}));
