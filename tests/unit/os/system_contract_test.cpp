@@ -86,7 +86,6 @@ TEST_F(CommandText, SystemProgramsAreStartedFromTheSystemFolderOnly) {
     const std::string agent = " /s \"C:\\Program Files (x86)\\KORBOD Agent\\Logparser.dll\"";
     const std::string sys = "C:\\Windows\\system32", spaced = "C:\\Win dows\\system32";
     const std::string cases[][3] = {
-        {sys, "regsvr32" + agent, sys + "\\regsvr32.exe" + agent},
         {sys + "\\", "\"RegSvr32.EXE\"" + agent, sys + "\\regsvr32.exe" + agent},
         {sys, "cmd /c regsvr32" + agent, sys + "\\cmd.exe /c " + sys + "\\regsvr32.exe" + agent},
         {sys, "CMD.exe /C exit 3", sys + "\\cmd.exe /C exit 3"},
