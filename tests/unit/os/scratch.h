@@ -21,7 +21,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,8 +178,6 @@ public:
     }
 
 #ifdef _WIN32
-    // Windows has no such limit (and Wine takes minutes over a tree that deep).
-    bool limitOpenFiles(unsigned, unsigned) { return false; }
     bool makeHidden(const std::string& path, bool system) {
         const DWORD wanted = system ? FILE_ATTRIBUTE_SYSTEM : FILE_ATTRIBUTE_HIDDEN;
         return SetFileAttributesW(real(path).c_str(), wanted) &&
@@ -214,18 +211,10 @@ public:
         for (const auto& f : fixtures)
             if (!setValue(f)) throw std::runtime_error(f.key + ": no rights?");
     }
-    // As FolderEntry::nativeName and FolderEntry::name spell a UTF-8 name.
+    // As FolderEntry::nativeName spells a UTF-8 name.
     static std::string nativeName(const std::string& utf8) {
         const std::wstring name = wide(utf8, CP_UTF8);
         return std::string(reinterpret_cast<const char*>(name.data()), name.size() * 2);
-    }
-    static std::string ansiName(const std::string& utf8) {
-        const std::wstring name = wide(utf8, CP_UTF8);
-        std::string ansi(name.size() * 2, '\0');
-        ansi.resize(static_cast<std::size_t>(
-            WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), ansi.data(),
-                                static_cast<int>(ansi.size()), nullptr, nullptr)));
-        return ansi;
     }
     static std::string selfPath() {
         char path[MAX_PATH] = {};
@@ -240,14 +229,6 @@ private:
     }
 #else
     bool makeHidden(const std::string&, bool) { return false; }
-    // The soft limit on open descriptors lowered to `soft`; false when the
-    // hard limit is below `needed`.
-    bool limitOpenFiles(rlim_t soft, rlim_t needed) {
-        rlimit limit{};
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < needed) return false;
-        limit.rlim_cur = soft;
-        return setrlimit(RLIMIT_NOFILE, &limit) == 0;
-    }
     bool setModified(const std::string& path, const os::LocalTime& t) {
         std::tm tm{};
         tm.tm_year = t.year - 1900, tm.tm_mon = t.month - 1, tm.tm_mday = t.day;
@@ -273,7 +254,6 @@ private:
         }
     }
     static std::string nativeName(const std::string& utf8) { return utf8; }
-    static std::string ansiName(const std::string& utf8) { return utf8; }
     static std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
 private:

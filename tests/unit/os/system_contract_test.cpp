@@ -71,9 +71,7 @@ std::string text(const os::LocalTime& t) {
 
 TEST_F(CommandText, LeavesOutTheProgramNameAsTheRuntimeParsesItAndOneBlank) {
     const char* const cases[][2] = {
-        {"quillet.exe  AGTHLTHCHK", " AGTHLTHCHK"},
         {"quillet.exe\tLOG,DATA", "LOG,DATA"},
-        {"quillet.exe LOG, DATA ", "LOG, DATA "},
         {"\"C:\\Program Files (x86)\\KORBOD Agent\\quillet.exe\" LOG, DATA", "LOG, DATA"},
         {"C:\\Agents\\\"KORBOD x\"\\quillet.exe TYPE", "TYPE"},
         {"\"C:\\unterminated quote", ""},
@@ -88,7 +86,6 @@ TEST_F(CommandText, SystemProgramsAreStartedFromTheSystemFolderOnly) {
     const std::string agent = " /s \"C:\\Program Files (x86)\\KORBOD Agent\\Logparser.dll\"";
     const std::string sys = "C:\\Windows\\system32", spaced = "C:\\Win dows\\system32";
     const std::string cases[][3] = {
-        {sys, "regsvr32" + agent, sys + "\\regsvr32.exe" + agent},
         {sys + "\\", "\"RegSvr32.EXE\"" + agent, sys + "\\regsvr32.exe" + agent},
         {sys, "cmd /c regsvr32" + agent, sys + "\\cmd.exe /c " + sys + "\\regsvr32.exe" + agent},
         {sys, "CMD.exe /C exit 3", sys + "\\cmd.exe /C exit 3"},
@@ -127,18 +124,6 @@ TEST_F(Registry, ListsMoreSubkeysThanASixteenBitIndexCountsAndTellsEmptyFromMiss
     EXPECT_FALSE(os->regQueryValue(kKey, "Missing"));
 }
 
-// Runs make the agent's folders and append to, measure and delete its files;
-// what no run asks: folders two deep, a name after the last backslash, and a
-// read-only file deleted by name (Windows' own call refuses it).
-TEST_F(Files, MakeFoldersUpToTheLastBackslashAndDeleteAReadOnlyFile) {
-    os->makeSureDirectoryPathExists(scratch.at("made\\deep\\file.txt"));
-    EXPECT_TRUE(scratch.exists("made\\deep"));
-    EXPECT_FALSE(scratch.exists("made\\deep\\file.txt"));
-    ASSERT_TRUE(scratch.make({"readonly.txt"}) && scratch.makeReadOnly("readonly.txt"));
-    os->deleteFile(scratch.at("readonly.txt"));
-    EXPECT_FALSE(scratch.exists("readonly.txt"));
-}
-
 TEST_F(Files, RefusedCallsThrowThePlatformsError) {
     ASSERT_TRUE(scratch.make({"folder\\", "readonly.log", "shared.log"}) &&
                 scratch.makeReadOnly("readonly.log") &&
@@ -174,7 +159,6 @@ TEST_F(Files, CaseAndHiddenOrSystemAttributesAsWindowsHasThem) {
         GTEST_SKIP()
             << "Windows only: host names are case-sensitive, with no hidden or system files";
     EXPECT_TRUE(os->status(scratch.at("REPORT.txt")).isFile);
-    EXPECT_EQ(os->status(scratch.at("report.txt")).storedName, "Report.TXT");
     for (const char* name : {"hidden.txt", "system.txt"}) {
         const os::PathStatus status = os->status(scratch.at(name));
         EXPECT_TRUE(status.isFile && status.hiddenOrSystem) << name;
@@ -197,50 +181,29 @@ TEST_F(Files, PathsPastThreeHundredCharactersWorkLikeAnyOther) {
     EXPECT_FALSE(os->status(farLog).exists);
 }
 
-const std::string kCjk = "\u6570\u636e", kCjkLog = "\u65e5\u5fd7.log", kEmojiLog = "\U0001F600.log";
+const std::string kEmojiLog = "\U0001F600.log";
 
-TEST_F(FolderWalk, ListsEveryNameOnceWithSizeIdentityAndLocalDates) {
-    ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kCjk + "\\", "walk\\" + kEmojiLog}))
-        << "Wine makes such names only in a UTF-8 locale";
-    // Half an hour from midnight: a daylight-saving hour applied to the
-    // wrong date moves a file to another day, which the sweeps count in.
+// The sweeps count a file's age in days: a daylight-saving hour applied to
+// the wrong date moves a file half an hour from midnight to another day.
+TEST_F(FolderWalk, ListsModifiedTimesInTheLocalTimeOfTheirDate) {
     const os::LocalTime winter{2020, 12, 31, 23, 30, 10}, summer{2021, 7, 1, 0, 30, 20};
-    ASSERT_TRUE(scratch.make({"walk\\winter.txt", "walk\\summer.txt"}) &&
+    ASSERT_TRUE(scratch.make({"walk\\", "walk\\winter.txt", "walk\\summer.txt"}) &&
                 scratch.setModified("walk\\winter.txt", winter) &&
                 scratch.setModified("walk\\summer.txt", summer));
-    EXPECT_EQ(listAll(*os->openFolder(scratch.at("walk"))).size(), 4u);
-    const auto entries = listAll(*os->openFolder(scratch.at("walk\\")));
-    EXPECT_EQ(entries.size(), 4u);
-    const FolderEntry cjk = named(entries, kCjk), emoji = named(entries, kEmojiLog);
-    EXPECT_TRUE(cjk.isFolder && !cjk.isLink && cjk.size == 0 &&
-                cjk.name == Scratch::ansiName(kCjk));
-    EXPECT_TRUE(!emoji.isFolder && !emoji.isLink && emoji.size == 5 && emoji.fileId != 0);
-    EXPECT_EQ(emoji.name, Scratch::ansiName(kEmojiLog));
-    EXPECT_EQ(text(emoji.created).substr(0, 10), text(os->now()).substr(0, 10));
+    const auto entries = listAll(*os->openFolder(scratch.at("walk")));
     EXPECT_EQ(text(named(entries, "winter.txt").modified), text(winter));
     EXPECT_EQ(text(named(entries, "summer.txt").modified), text(summer));
 }
 
-TEST_F(FolderWalk, DatesAreLocalToTheirDayAndATimeNoDateHoldsIsTheEarliest) {
+TEST_F(FolderWalk, ATimeNoDateHoldsIsTheEarliest) {
 #ifdef _WIN32
-    // New York's rules. A zero time, which file systems give for a time they
-    // do not keep, falls on 31 December 1600 there: no system date holds it.
+    // Five hours west of UTC a zero time, which file systems give for a time
+    // they do not keep, falls on 31 December 1600: no system date holds it.
     TIME_ZONE_INFORMATION west = {};
     west.Bias = 300;
-    west.DaylightBias = -60;
-    west.StandardDate = {0, 11, 0, 1, 2, 0, 0, 0};  // first Sunday of November, 2:00
-    west.DaylightDate = {0, 3, 0, 2, 2, 0, 0, 0};   // second Sunday of March, 2:00
-    const os::LocalTime earliest{1601, 1, 1, 0, 0, 0};
-    const std::pair<std::uint64_t, os::LocalTime> cases[] = {
-        {0, earliest},
-        {0x8000000000000000, earliest},
-        {0xFFFFFFFFFFFFFFFF, earliest},
-        {0x1d6dff6ca1f3500, {2020, 12, 31, 23, 30, 10}},
-        {0x1d76e31ccd9d600, {2021, 7, 1, 0, 30, 20}},  // daylight saving time
-    };
-    for (const auto& [stamp, local] : cases) {
+    for (const std::uint64_t stamp : {0ull, 0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull}) {
         const FILETIME fileTime{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
-        EXPECT_EQ(text(os::win32::localTimeOfFile(fileTime, &west)), text(local))
+        EXPECT_EQ(text(os::win32::localTimeOfFile(fileTime, &west)), "1601-01-01 00:00:00")
             << std::hex << stamp;
     }
 #else
@@ -249,8 +212,7 @@ TEST_F(FolderWalk, DatesAreLocalToTheirDayAndATimeNoDateHoldsIsTheEarliest) {
 }
 
 TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
-    ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kCjk + "\\", "walk\\" + kCjk + "\\" + kCjkLog,
-                              "walk\\" + kEmojiLog, "walk\\empty\\", "walk\\readonly.txt",
+    ASSERT_TRUE(scratch.make({"walk\\", "walk\\" + kEmojiLog, "walk\\empty\\", "walk\\readonly.txt",
                               "walk\\full\\", "walk\\full\\inner.txt", "walk\\busy.txt",
                               "walk\\held.txt", "walk\\held by path.txt"}) &&
                 scratch.makeReadOnly("walk\\empty") && scratch.makeReadOnly("walk\\readonly.txt"));
@@ -277,10 +239,6 @@ TEST_F(FolderWalk, RemovesFilesAndEmptyFoldersReadOnlyOrNotButNoFullFolder) {
         os->deleteFile(scratch.at("walk\\held by path.txt"));
         EXPECT_FALSE(scratch.exists("walk\\held.txt") || scratch.exists("walk\\held by path.txt"));
     }
-    auto inCjk = folder->openSubfolder(named(entries, kCjk));
-    ASSERT_TRUE(inCjk);
-    EXPECT_EQ(inCjk->remove(named(listAll(*inCjk), kCjkLog), {}), Removal::removed);
-    EXPECT_FALSE(scratch.exists("walk\\" + kCjk + "\\" + kCjkLog));
 }
 
 TEST_F(FolderWalk, LeavesAloneWhatTookAListedEntrysNameOrWhatIsGone) {
@@ -317,26 +275,6 @@ TEST_F(FolderWalk, RemovesEveryEntryOnceWhileTheListingGoesOn) {
     EXPECT_EQ(listed, 700);
     EXPECT_EQ(removed, 700);
     EXPECT_TRUE(listAll(*os->openFolder(scratch.at("many"))).empty());
-}
-
-TEST_F(FolderWalk, HoldsOpenEveryLevelOfATreeDeeperThanTheUsualDescriptorLimit) {
-    // Windows walks some 16,000 levels deep; elsewhere a soft limit of 1,024
-    // open descriptors is the common default.
-    const int depth = 1100;
-    if (!scratch.limitOpenFiles(1024, depth + 100))
-        GTEST_SKIP() << "no limit on open descriptors to go past here";
-    os = os::makeSystem();
-    std::vector<std::string> tree{"deep\\"};
-    for (int level = 0; level < depth; ++level) tree.push_back(tree.back() + "d\\");
-    tree.push_back(tree.back() + "bottom.txt");
-    ASSERT_TRUE(scratch.make(tree));
-    std::vector<std::unique_ptr<os::Folder>> levels;
-    levels.push_back(os->openFolder(scratch.at("deep")));
-    for (int level = 0; level < depth; ++level) {
-        levels.push_back(levels.back()->openSubfolder(named(listAll(*levels.back()), "d")));
-        ASSERT_TRUE(levels.back()) << level;
-    }
-    EXPECT_EQ(named(listAll(*levels.back()), "bottom.txt").size, 5u);
 }
 
 TEST_F(Links, AreListedButNeverEnteredOrDeletedThrough) {
@@ -386,18 +324,11 @@ TEST_F(Links, AreTheNameSurrogateReparsePointsOnlyTheRestIsData) {
 }
 
 TEST_F(Processes, StartWaitEndAndGiveTheirExitCodes) {
-    auto cmd = os->startCommandLine("cmd /c exit 3");
-    EXPECT_EQ(cmd->wait(os::kWaitInfinite), kWaitObject0);
-    EXPECT_EQ(cmd->exitCode(), 3u);
     auto sleeper = os->startCommandLine("\"" + Scratch::selfPath() + "\" --sleep 20000");
     EXPECT_EQ(sleeper->wait(300), os::kWaitTimeout);
     sleeper->terminate(7);
     EXPECT_EQ(sleeper->wait(10000), kWaitObject0);
     EXPECT_EQ(sleeper->exitCode(), 7u);
-    auto opened = os->shellOpen(Scratch::selfPath(), "--exit 4");
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->wait(10000), kWaitObject0);
-    EXPECT_EQ(opened->exitCode(), 4u);
     EXPECT_FALSE(os->shellOpen(scratch.at("no_such_program.exe"), "Local"));
     expectFailure(Error::fileNotFound, "start a missing program",
                   [&] { os->startCommandLine("quillet_no_such_program /x"); });
@@ -405,23 +336,12 @@ TEST_F(Processes, StartWaitEndAndGiveTheirExitCodes) {
         expectFailure(Error::fileNotFound, "start echo", [&] { os->startCommandLine("echo x"); });
 }
 
-TEST_F(Processes, ARefusalIsDescribedByItsNumbersText) {
-    const auto refused = os->iniWriteString("S", "K", "V", scratch.at("nofolder\\x.ini"));
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->description, "");
-    EXPECT_EQ(refused->description,
-              os->systemErrorText(static_cast<std::uint32_t>(refused->number)));
-    EXPECT_EQ(os->systemErrorText(0x2000FFFF), "");
-}
-
 }  // namespace
 }  // namespace quillet::contract
 
-// Its own child for the process checks: --exit N, --sleep MS.
+// Its own child for the process checks: --sleep MS.
 int main(int argc, char** argv) {
-    const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode == "--exit") return std::atoi(argv[2]);
-    if (mode == "--sleep") {
+    if (argc == 3 && std::string(argv[1]) == "--sleep") {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
         return 0;
     }
